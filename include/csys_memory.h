@@ -1,0 +1,92 @@
+/* Memory: allocation through the caller's pointer variable, with accounting and simulated
+ * out-of-memory; block fill. Every allocating call takes the address of the caller's pointer
+ * variable, frees what it holds and stores the new block; freeing sets the variable to null. */
+#ifndef CSYS_MEMORY_H
+#define CSYS_MEMORY_H
+
+#include <stddef.h>
+
+#include "csys_status.h"
+
+CSYS_EXTERN_C_BEGIN
+
+typedef csys_status (*csys_memory_allocFunc)(intptr_t size, void** dest);
+
+CSYS_API csys_status csys_memory_alloc_internal(intptr_t size, void** dest);
+CSYS_API csys_status csys_memory_allocCacheAligned_internal(intptr_t size, void** dest);
+CSYS_API csys_status csys_memory_allocFastMem_internal(intptr_t size, void** dest);
+CSYS_API csys_status csys_memory_allocClear_internal(intptr_t size, void** dest);
+/* Alignments 1 to 255: the byte below the returned block records its offset. Larger
+ * alignments are refused with CSYS_E_INVALID_ALIGNMENT. */
+CSYS_API csys_status csys_memory_allocAlignedToMalloc_internal(intptr_t size, void** dest,
+                                                               int32_t alignment);
+CSYS_API csys_status csys_memory_freeAlignedToMalloc(void** dest);
+CSYS_API csys_status csys_memory_realloc_internal(intptr_t size, void** dest);
+CSYS_API csys_status csys_memory_free_internal(void** dest);
+
+CSYS_API csys_status csys_memory_alloc64UsingFunc(int64_t size, void** dest,
+                                                  csys_memory_allocFunc func);
+CSYS_API csys_status csys_memory_realloc64UsingFunc(int64_t size, void** dest,
+                                                    csys_memory_allocFunc func);
+CSYS_API csys_status csys_memory_alloc64_internal(int64_t size, void** dest);
+CSYS_API csys_status csys_memory_allocCacheAligned64_internal(int64_t size, void** dest);
+CSYS_API csys_status csys_memory_allocFastMem64_internal(int64_t size, void** dest);
+CSYS_API csys_status csys_memory_allocClear64_internal(int64_t size, void** dest);
+CSYS_API csys_status csys_memory_realloc64_internal(int64_t size, void** dest);
+
+/* Counting of allocation requests and the simulated out-of-memory threshold (0 = off). */
+CSYS_API csys_status csys_memory_allocCountGet(uint32_t* count);
+CSYS_API csys_status csys_memory_allocCountModify(int32_t delta);
+CSYS_API csys_status csys_memory_allocCountReset(void);
+CSYS_API csys_status csys_memory_allocCountSetOutOfMemory(uint32_t threshold);
+
+/* On-chip memory and the heap-block registry: this platform has neither. */
+CSYS_API csys_status csys_memory_getIsOnChip(const void* block, int32_t* isOnChip);
+CSYS_API csys_status csys_memory_getOnChipHeapSize(uint64_t* size);
+CSYS_API csys_status csys_memory_getOnChipUsage(uint64_t* usage);
+CSYS_API csys_status csys_memory_getOnChipMaxUsage(uint64_t* maxUsage);
+CSYS_API csys_status csys_memory_resetOnChipMaxUsage(void);
+CSYS_API csys_status csys_memory_heapblock_add(uintptr_t block);
+CSYS_API csys_status csys_memory_heapblock_remove(uint32_t value);
+CSYS_API csys_status csys_memory_heapblock_clear(void);
+CSYS_API csys_status csys_memory_heapblock_dump(void);
+CSYS_API csys_status csys_memory_heapblock_count(uint32_t* count);
+
+/* Plain pointer-returning entry points for foreign callers: null on any failure. */
+typedef struct qzfHeapStats {
+  uint32_t counter0;
+  uint32_t counter1;
+  uint32_t counter2;
+  uint32_t counter3;
+} qzfHeapStats;
+
+CSYS_API void* qzfMalloc(intptr_t size);
+CSYS_API void* qzfCacheAlloc(intptr_t size);
+CSYS_API void qzfFree(void* block);
+/* Frees the previous pool block; each call invalidates the block the previous call returned. */
+CSYS_API void* qzfPoolAlloc(uint32_t size);
+CSYS_API intptr_t qzfPoolAllocAvailable(void);
+CSYS_API void qzfHeapStatistics(qzfHeapStats* stats);
+
+/* Fills. */
+CSYS_API csys_status csys_memory_fill(uint8_t value, intptr_t size, void* dest);
+CSYS_API csys_status csys_memory_fill64(uint8_t value, int64_t size, void* dest);
+CSYS_API csys_status csys_memory_fillRect(uint8_t value, int32_t rowBytes, int32_t rows,
+                                          int32_t stride, void* dest);
+CSYS_API csys_status csys_memory_fillBlock(const void* pattern, int64_t blockSize, int64_t count,
+                                           void* dest);
+CSYS_API csys_status csys_memory_fillBlock64(const void* pattern, int64_t blockSize, int64_t count,
+                                             void* dest);
+
+CSYS_EXTERN_C_END
+
+/* Callers pass the address of any pointer variable. */
+#define csys_memory_alloc(size, dest) csys_memory_alloc_internal((size), (void**)(dest))
+#define csys_memory_allocClear(size, dest) csys_memory_allocClear_internal((size), (void**)(dest))
+#define csys_memory_realloc(size, dest) csys_memory_realloc_internal((size), (void**)(dest))
+#define csys_memory_free(dest) csys_memory_free_internal((void**)(dest))
+#define csys_memory_allocAligned(size, dest, alignment) \
+  csys_memory_allocAlignedToMalloc_internal((size), (void**)(dest), (alignment))
+#define csys_memory_freeAligned(dest) csys_memory_freeAlignedToMalloc((void**)(dest))
+
+#endif /* CSYS_MEMORY_H */

@@ -1,0 +1,11 @@
+/* Every public header of the library. */
+#ifndef PMTSYS_H
+#define PMTSYS_H
+
+#include "csys_assert.h"
+#include "csys_atomic.h"
+#include "csys_memory.h"
+#include "csys_print.h"
+#include "csys_status.h"
+
+#endif /* PMTSYS_H */

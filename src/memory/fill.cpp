@@ -1,0 +1,65 @@
+// Filling of blocks, rectangles and repeated patterns. All of it ends in memset or memcpy.
+#include <cstring>
+
+#include "csys_memory.h"
+#include "diag/check.h"
+
+extern "C" {
+
+CSYS_API csys_status csys_memory_fill(uint8_t value, intptr_t size, void* dest) {
+  CSYS_CHECK(size < 1 || dest != nullptr);
+  if (size < 0) return CSYS_E_NEGATIVE_SIZE;
+  if (size == 0) return CSYS_OK;
+  if (dest == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  std::memset(dest, value, static_cast<size_t>(size));
+  return CSYS_OK;
+}
+
+CSYS_API csys_status csys_memory_fill64(uint8_t value, int64_t size, void* dest) {
+  if (size < 0) return CSYS_E_NEGATIVE_SIZE;
+  if (size > INTPTR_MAX) return CSYS_E_OUT_OF_MEMORY;
+  return csys_memory_fill(value, static_cast<intptr_t>(size), dest);
+}
+
+CSYS_API csys_status csys_memory_fillRect(uint8_t value, int32_t rowBytes, int32_t rows,
+                                          int32_t stride, void* dest) {
+  if (rowBytes == stride) {
+    // Two negatives would make a positive product: refuse them like any invalid rectangle.
+    if (rowBytes < 0 && rows < 0) return CSYS_E_INVALID_RECT;
+    return csys_memory_fill64(value, static_cast<int64_t>(rowBytes) * rows, dest);
+  }
+  if (rowBytes < 0 || rows < 0 || stride < rowBytes) return CSYS_E_INVALID_RECT;
+  CSYS_CHECK(dest != nullptr);
+  if (dest == nullptr) return rows == 0 || rowBytes == 0 ? CSYS_OK : CSYS_E_INVALID_ARGUMENT;
+  auto* row = static_cast<unsigned char*>(dest);
+  for (int32_t i = 0; i < rows; ++i, row += stride) {
+    std::memset(row, value, static_cast<size_t>(rowBytes));
+  }
+  return CSYS_OK;
+}
+
+CSYS_API csys_status csys_memory_fillBlock(const void* pattern, int64_t blockSize, int64_t count,
+                                           void* dest) {
+  CSYS_CHECK(pattern != nullptr && dest != nullptr);
+  if (blockSize < 1 || count < 0) return CSYS_E_INVALID_BLOCK;
+  if (count == 0) return CSYS_OK;
+  if (pattern == nullptr || dest == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  const auto* bytes = static_cast<const unsigned char*>(pattern);
+  if (count > INTPTR_MAX / blockSize) return CSYS_E_INVALID_BLOCK;
+  const auto size = static_cast<size_t>(blockSize);
+  // Short uniform patterns become one memset of the whole area.
+  if (blockSize <= 8 && std::memcmp(bytes, bytes + 1, size - 1) == 0) {
+    return csys_memory_fill(bytes[0], static_cast<intptr_t>(count * blockSize), dest);
+  }
+  auto* out = static_cast<unsigned char*>(dest);
+  for (int64_t i = 0; i < count; ++i, out += size) std::memcpy(out, bytes, size);
+  return CSYS_OK;
+}
+
+CSYS_API csys_status csys_memory_fillBlock64(const void* pattern, int64_t blockSize, int64_t count,
+                                             void* dest) {
+  if (blockSize < 1 || count < 0) return CSYS_E_INVALID_BLOCK;
+  return csys_memory_fillBlock(pattern, blockSize, count, dest);
+}
+
+}  // extern "C"

@@ -1,0 +1,132 @@
+// The OS layer: every operating-system facility the library uses, shaped like the Windows call
+// it stands for. No policy lives here: no statuses, no leak tracking, no cleanup frames. The
+// core reaches the platform only through these declarations; each backend (posix/, win32/)
+// implements all of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------------------------
+// Errors: the last-error value of the calling thread, with Windows numbering.
+inline constexpr uint32_t OS_ERROR_SUCCESS = 0;
+inline constexpr uint32_t OS_ERROR_FILE_NOT_FOUND = 2;
+inline constexpr uint32_t OS_ERROR_PATH_NOT_FOUND = 3;
+inline constexpr uint32_t OS_ERROR_ACCESS_DENIED = 5;
+inline constexpr uint32_t OS_ERROR_INVALID_HANDLE = 6;
+inline constexpr uint32_t OS_ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr uint32_t OS_ERROR_INVALID_PARAMETER = 87;
+inline constexpr uint32_t OS_ERROR_ALREADY_EXISTS = 183;
+inline constexpr uint32_t OS_ERROR_NOT_OWNER = 288;
+inline constexpr uint32_t OS_ERROR_TOO_MANY_POSTS = 298;
+inline constexpr uint32_t OS_ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+inline constexpr uint32_t OS_ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+
+uint32_t os_getLastError();
+void os_setLastError(uint32_t error);
+
+// ---------------------------------------------------------------------------------------------
+// Paths and modules.
+#if defined(_WIN32)
+inline constexpr char OS_PATH_SEPARATOR = '\\';
+#else
+inline constexpr char OS_PATH_SEPARATOR = '/';
+#endif
+// Enough for any path either backend returns (Windows: MAX_PATH 260; Linux: PATH_MAX 4096).
+inline constexpr size_t OS_MAX_PATH = 4096;
+
+// The module (executable or shared library) that contains `address`: its load address and its
+// absolute file path, zero-terminated and cut to `pathCapacity`. A path that cannot be read is
+// returned empty. Returns false when no module contains the address (both outputs zero/empty).
+bool os_moduleOfAddress(const void* address, uintptr_t* loadAddress, char* path,
+                        size_t pathCapacity);
+
+// The absolute file path of an already loaded module found by its base name (no directory, no
+// extension, no "lib" prefix: "pmtsys10_x64d"). Returns false when no such module is loaded.
+bool os_findLoadedModule(const char* baseName, char* path, size_t pathCapacity);
+
+// ---------------------------------------------------------------------------------------------
+// Version resources of a PE file (GetFileVersionInfoSize / GetFileVersionInfo / VerQueryValue).
+// A missing file, a file that is not PE, or one without a version resource gives size 0.
+uint32_t os_fileVersionInfoSize(const char* fileName);
+bool os_fileVersionInfo(const char* fileName, uint32_t size, void* data);
+// The fixed file information of version data read by os_fileVersionInfo.
+struct os_fixedFileInfo {
+  uint32_t fileVersionMS;
+  uint32_t fileVersionLS;
+  uint32_t productVersionMS;
+  uint32_t productVersionLS;
+};
+bool os_versionQueryFixed(const void* data, os_fixedFileInfo* info);
+// A string value such as "\\StringFileInfo\\040904B0\\ProductName" (keys match without regard
+// to case). The value points into `data`, converted to narrow text in `buffer`.
+bool os_versionQueryString(const void* data, const char* subBlock, char* buffer,
+                           size_t bufferCapacity);
+
+// ---------------------------------------------------------------------------------------------
+// Assertion reports. The default sink writes message, file and line to standard error (and the
+// debugger output on Windows) and returns; it never aborts.
+using os_assertSink = void (*)(const char* message, const char* file, uint32_t line);
+void os_assertReport(const char* message, const char* file, uint32_t line);
+// Replaces the sink (null restores the default); returns the previous one.
+os_assertSink os_setAssertSink(os_assertSink sink);
+
+// ---------------------------------------------------------------------------------------------
+// Time.
+inline constexpr uint32_t OS_INFINITE = 0xFFFFFFFFu;
+// Sleep(ms): 0 gives up the rest of the time slice; OS_INFINITE never returns.
+void os_sleep(uint32_t milliseconds);
+void os_yield();
+
+// ---------------------------------------------------------------------------------------------
+// Critical sections: process-local recursive locks. The caller provides the storage
+// (os_criticalSectionSize() bytes, aligned as malloc aligns), so the core never needs the type.
+size_t os_criticalSectionSize();
+// InitializeCriticalSection: false only when the system is out of resources.
+bool os_criticalSectionInit(void* cs);
+// InitializeCriticalSectionAndSpinCount: the spin count is kept; false with the last error set.
+bool os_criticalSectionInitSpin(void* cs, uint32_t spinCount);
+void os_criticalSectionDelete(void* cs);
+void os_criticalSectionEnter(void* cs);
+void os_criticalSectionLeave(void* cs);
+
+// ---------------------------------------------------------------------------------------------
+// Kernel objects: mutexes, semaphores and events behind counted handles. An object lives while
+// any handle to it is open. Failures return null/false with the last error set.
+struct os_object;
+using os_handle = os_object*;
+
+// Named creation of an existing object returns a handle to it with the last error set to
+// OS_ERROR_ALREADY_EXISTS (the initial owner / counts / state of the call are then ignored);
+// otherwise the last error is OS_ERROR_SUCCESS. A null or empty name creates an unnamed object.
+// A name held by an object of another type fails with OS_ERROR_INVALID_HANDLE.
+os_handle os_createMutex(bool initialOwner, const char* name);
+os_handle os_createSemaphore(int32_t initialCount, int32_t maximumCount, const char* name);
+os_handle os_createEvent(bool manualReset, bool initialState, const char* name);
+// Opening by name grants synchronize access only: waits work; set, reset and semaphore release
+// fail with OS_ERROR_ACCESS_DENIED (releasing an owned mutex still works). A missing name fails
+// with OS_ERROR_FILE_NOT_FOUND.
+os_handle os_openMutex(const char* name);
+os_handle os_openSemaphore(const char* name);
+os_handle os_openEvent(const char* name);
+bool os_closeHandle(os_handle handle);
+
+// Fails with OS_ERROR_NOT_OWNER when the calling thread does not own the mutex.
+bool os_releaseMutex(os_handle mutex);
+// Fails with OS_ERROR_TOO_MANY_POSTS, changing nothing, when the count would pass the maximum.
+bool os_releaseSemaphore(os_handle semaphore, int32_t releaseCount, int32_t* previousCount);
+bool os_setEvent(os_handle event);
+bool os_resetEvent(os_handle event);
+
+inline constexpr uint32_t OS_WAIT_OBJECT_0 = 0x00000000u;
+inline constexpr uint32_t OS_WAIT_ABANDONED_0 = 0x00000080u;
+inline constexpr uint32_t OS_WAIT_TIMEOUT = 0x00000102u;
+inline constexpr uint32_t OS_WAIT_FAILED = 0xFFFFFFFFu;
+inline constexpr uint32_t OS_MAXIMUM_WAIT_OBJECTS = 64;
+
+// Time-outs in milliseconds on a monotonic clock; OS_INFINITE waits forever. A signalled mutex
+// becomes owned, a semaphore is decremented, an auto-reset event is reset.
+uint32_t os_waitForSingleObject(os_handle handle, uint32_t milliseconds);
+// Waits for the first of `count` objects: OS_WAIT_OBJECT_0 + i or OS_WAIT_ABANDONED_0 + i for
+// the lowest signalled index i; only that object is acquired.
+uint32_t os_waitForAnyObject(uint32_t count, const os_handle* handles, uint32_t milliseconds);

@@ -1,0 +1,120 @@
+// Assertion reports: the location text, the version text and its fallbacks, and the way an
+// installed version function can suppress a report.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "csys_assert.h"
+#include "diag/assert_internal.h"
+#include "os/posix/syscalls.h"
+#include "support/report_capture.h"
+
+namespace {
+
+csys_status failingVersion(char* /*buffer*/) {
+  return CSYS_E_FAIL;
+}
+csys_status emptyVersion(char* buffer) {
+  buffer[0] = '\0';
+  return CSYS_OK;
+}
+csys_status longVersion(char* buffer) {
+  std::memset(buffer, 'v', CSTD_ASSERT_VERSION_CAPACITY);  // no terminator: must be cut
+  return CSYS_OK;
+}
+
+class AssertReport : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    cstd_installAssertGetVersionAFunc_(nullptr);
+    os_posixSyscallsReset();
+  }
+  pmtsys_test::AssertCapture capture_;
+};
+
+TEST_F(AssertReport, NamesModuleLoadAddressAndCodeAddress) {
+  EXPECT_EQ(cstd_assert_(1234), CSYS_OK);
+  ASSERT_EQ(capture_.count(), 1u);
+  const auto report = capture_.reports()[0];
+  EXPECT_EQ(report.line, 1234u);
+  // The test program is the module; both addresses in lower-case hexadecimal.
+  const std::regex location("test_diag:0x[0-9a-f]+:0x[0-9a-f]+");
+  EXPECT_TRUE(std::regex_match(report.location, location)) << report.location;
+  const auto load = std::stoull(report.location.substr(report.location.find(':') + 3), nullptr, 16);
+  const auto code =
+      std::stoull(report.location.substr(report.location.rfind(':') + 3), nullptr, 16);
+  EXPECT_GT(code, load);
+  // The library is linked statically here, so no version file is found.
+  EXPECT_EQ(report.message, "Contact Tessaly Corporation for assistance ( 0.0.0)");
+}
+
+TEST_F(AssertReport, UnreadablePathDropsTheModuleName) {
+  os_sys.realpath = [](const char*, char*) -> char* { return nullptr; };
+  char location[CSTD_ASSERT_LOCATION_CAPACITY];
+  cstd_assert_getCodeLocation(reinterpret_cast<const void*>(&cstd_assert_), location,
+                              sizeof location);
+  EXPECT_TRUE(std::regex_match(location, std::regex("0x[0-9a-f]+:0x[0-9a-f]+"))) << location;
+}
+
+TEST_F(AssertReport, UnknownModuleAndUnknownVersionFallbacks) {
+  os_sys.dladdr = [](const void*, Dl_info*) { return 0; };
+  cstd_installAssertGetVersionAFunc_(emptyVersion);
+  cstd_assert_(7);
+  ASSERT_EQ(capture_.count(), 1u);
+  // Without a module the location still carries the code address.
+  EXPECT_TRUE(std::regex_match(capture_.reports()[0].location, std::regex("0x0:0x[0-9a-f]+")));
+  EXPECT_EQ(capture_.reports()[0].message,
+            "Contact Tessaly Corporation for assistance (unknown version)");
+}
+
+TEST_F(AssertReport, FailingVersionFunctionSuppressesTheReport) {
+  cstd_installAssertGetVersionAFunc_(failingVersion);
+  EXPECT_EQ(cstd_assert_(9), CSYS_E_FAIL);
+  EXPECT_EQ(capture_.count(), 0u);
+  cstd_installAssertGetVersionAFunc_(nullptr);  // back to the built-in text
+  EXPECT_EQ(cstd_assert_(9), CSYS_OK);
+  ASSERT_EQ(capture_.count(), 1u);
+  EXPECT_NE(capture_.reports()[0].message.find("( 0.0.0)"), std::string::npos);
+}
+
+TEST_F(AssertReport, OverlongVersionTextIsCut) {
+  cstd_installAssertGetVersionAFunc_(longVersion);
+  cstd_assert_(3);
+  ASSERT_EQ(capture_.count(), 1u);
+  const std::string expected = "Contact Tessaly Corporation for assistance (" +
+                               std::string(CSTD_ASSERT_VERSION_CAPACITY - 1, 'v') + ")";
+  EXPECT_EQ(capture_.reports()[0].message, expected);
+}
+
+std::string format(const char* name, uint32_t versionWord, uint32_t releaseWord) {
+  cstd_versionInfo info{};
+  std::snprintf(info.productName, sizeof info.productName, "%s", name);
+  info.versionWord = versionWord;
+  info.releaseWord = releaseWord;
+  char buffer[CSTD_ASSERT_VERSION_CAPACITY];
+  cstd_assert_formatVersion(info, buffer, sizeof buffer);
+  return buffer;
+}
+
+TEST(AssertVersionFormat, PiecesAppearOnlyWhenSet) {
+  EXPECT_EQ(format("", 0, 0), " 0.0.0");
+  EXPECT_EQ(format("Orrin", 0x00080C01, 0x01030405),
+            "Orrin 0.8.12 SR01 CR03 PR04 BLD05 Prerelease");
+  EXPECT_EQ(format("P", 0x0A020300, 0x00050000), "P 10.2.3 CR05");
+  EXPECT_EQ(format("P", 0x01000002, 0x0000000C), "P 1.0.0 BLD12");  // only 1 means prerelease
+  // Unmasked fields read back as single bytes.
+  EXPECT_EQ(format("P", 0x01000000, 0x00001200 | 0x0000FFFF), "P 1.0.0 PR255 BLD255");
+}
+
+TEST(AssertVersionFormat, CutToTheBuffer) {
+  const std::string name(300, 'n');
+  cstd_versionInfo info{};
+  std::snprintf(info.productName, sizeof info.productName, "%s", name.c_str());
+  char buffer[CSTD_ASSERT_VERSION_CAPACITY];
+  cstd_assert_formatVersion(info, buffer, sizeof buffer);
+  EXPECT_EQ(std::strlen(buffer), CSTD_ASSERT_VERSION_CAPACITY - 1);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// Atomic read-modify-write and sleep: exact values under contention, full-width pointers, and
+// the rounding and range rules of sleep.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "csys_atomic.h"
+#include "os/posix/syscalls.h"
+
+namespace {
+
+TEST(Atomic, ReportedValuesAreExact) {
+  int32_t value = 5;
+  EXPECT_EQ(csys_atomicIncrement(&value, nullptr), CSYS_OK);
+  EXPECT_EQ(value, 6);
+  int32_t result = 0;
+  value = 1;
+  csys_atomicDecrement(&value, &result);
+  EXPECT_EQ(result, 0);
+  value = 7;
+  int32_t old = 0;
+  csys_atomicExchange(&value, 9, &old);
+  EXPECT_EQ(value, 9);
+  EXPECT_EQ(old, 7);
+  value = INT32_MAX;
+  csys_atomicIncrement(&value, &result);
+  EXPECT_EQ(result, INT32_MIN);  // wraps like the platform's interlocked increment
+}
+
+TEST(Atomic, PointerExchangeCoversTheWholeSlot) {
+  void* slot = reinterpret_cast<void*>(uintptr_t{0x123456789ABCDEF0});
+  void* value = reinterpret_cast<void*>(uintptr_t{0x0FEDCBA987654321});
+  csys_atomicExchangePtr(&slot, &value);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(slot), uintptr_t{0x0FEDCBA987654321});
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(value), uintptr_t{0x123456789ABCDEF0});
+}
+
+TEST(Atomic, OnlyOneThreadTakesAClaimCounterToZero) {
+  for (int round = 0; round < 50; ++round) {
+    int32_t claims = 1;
+    std::atomic<int> winners{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&] {
+        int32_t now = 0;
+        csys_atomicDecrement(&claims, &now);
+        if (now == 0) ++winners;
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    ASSERT_EQ(winners.load(), 1);
+    ASSERT_EQ(claims, -3);
+  }
+}
+
+TEST(Atomic, CountsAreExactUnderContention) {
+  int32_t counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        csys_atomicIncrement(&counter, nullptr);
+        if (i % 2 == 0) csys_atomicDecrement(&counter, nullptr);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(counter, 4 * 10000);
+}
+
+// Records the relative durations the OS sleep is asked for.
+std::vector<long long> g_requests;
+int recordSleep(clockid_t, int flags, const timespec* request, timespec*) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long ns = (request->tv_sec - (flags != 0 ? now.tv_sec : 0)) * 1000000000LL +
+                       (request->tv_nsec - (flags != 0 ? now.tv_nsec : 0));
+  g_requests.push_back((ns + 500000) / 1000000);  // milliseconds, rounded
+  return 0;
+}
+int g_yields = 0;
+int recordYield() {
+  ++g_yields;
+  return 0;
+}
+
+class Sleep : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_requests.clear();
+    g_yields = 0;
+    os_sys.clock_nanosleep = recordSleep;
+    os_sys.sched_yield = recordYield;
+  }
+  void TearDown() override { os_posixSyscallsReset(); }
+};
+
+TEST_F(Sleep, RoundsToMillisecondsWithAOneMillisecondFloor) {
+  EXPECT_EQ(csys_sleep(0.0002), CSYS_OK);
+  EXPECT_EQ(csys_sleep(1.0049), CSYS_OK);
+  EXPECT_EQ(csys_sleep(0.0015), CSYS_OK);
+  ASSERT_EQ(g_requests.size(), 3u);
+  EXPECT_EQ(g_requests[0], 1);
+  EXPECT_EQ(g_requests[1], 1005);
+  EXPECT_EQ(g_requests[2], 2);
+  EXPECT_EQ(csys_sleep(0.0), CSYS_OK);
+  EXPECT_EQ(g_yields, 1);
+  EXPECT_EQ(g_requests.size(), 3u);
+}
+
+TEST_F(Sleep, RefusesNegativeAndNotANumber) {
+  EXPECT_EQ(csys_sleep(-1.0), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_sleep(-0.0001), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_sleep(std::nan("")), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_sleep(-std::numeric_limits<double>::infinity()), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_TRUE(g_requests.empty());
+  EXPECT_EQ(g_yields, 0);
+}
+
+TEST_F(Sleep, LongDurationsAreNotWrappedIntoShortOnes) {
+  // 2^32 ms and a bit: two pieces, never a short sleep of the remainder alone.
+  EXPECT_EQ(csys_sleep(4294967.296 + 10.0), CSYS_OK);
+  ASSERT_EQ(g_requests.size(), 2u);
+  EXPECT_EQ(g_requests[0], 4294967294LL);
+  EXPECT_EQ(g_requests[1], 10002);
+}
+
+TEST(SleepReal, SleepsAtLeastTheRequestedTime) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(csys_sleep(0.02), CSYS_OK);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+}
+
+TEST(SleepReal, InfinitySleepsWithoutEnd) {
+  std::atomic<bool> returned{false};
+  std::thread sleeper([&] {
+    csys_sleep(std::numeric_limits<double>::infinity());
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(returned.load());
+  sleeper.detach();  // the process ends with it still asleep
+}
+
+}  // namespace
