@@ -1,0 +1,50 @@
+// Version files for tests, synthesized byte for byte with no toolchain: a VS_VERSIONINFO block
+// laid out as a resource compiler lays it out, inside a minimal DLL image (PE32+ or PE32) whose
+// only section, .rsrc, holds it as RT_VERSION #1, language 0x409.
+//
+//   pmtsys_test::VersionFixture fixture{{812, 10103, 4, 5}, {{"ProductName", "Orrin"}}};
+//   const std::string dir = pmtsys_test::makeTempDir();
+//   pmtsys_test::writeFile(dir + "/orrinversn64.dll",
+//                          pmtsys_test::buildPeWithResource(pmtsys_test::buildVersionResource(fixture)));
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pmtsys_test {
+
+struct VersionFixture {
+  // FILEVERSION a,b,c,d (MS = a<<16|b, LS = c<<16|d); the product version is the same.
+  uint16_t fileVersion[4] = {0, 0, 0, 0};
+  // Key/value pairs (UTF-8) of the string table "040904B0", in this order.
+  std::vector<std::pair<std::string, std::string>> strings;
+  // False leaves out VS_FIXEDFILEINFO (the root value is then empty).
+  bool withFixedInfo = true;
+};
+
+// The VS_VERSIONINFO block: fixed info, StringFileInfo\040904B0 and VarFileInfo\Translation
+// (0x0409, 1200).
+std::vector<uint8_t> buildVersionResource(const VersionFixture& fixture);
+
+enum class PeFormat { pe32Plus, pe32 };
+
+// A whole DLL file holding `versionResource`; an empty one gives an image with no sections and
+// no resource directory.
+std::vector<uint8_t> buildPeWithResource(const std::vector<uint8_t>& versionResource,
+                                         PeFormat format = PeFormat::pe32Plus);
+
+// File offsets in an image from buildPeWithResource, for tests that damage one structure.
+inline constexpr size_t kPeHeaderOffset = 0x40;              // "PE\0\0", then the file header
+inline constexpr size_t kPeResourceOffset = 0x200;           // root of the resource directory
+inline constexpr size_t kPeResourceDataEntryOffset = 0x248;  // RVA, size, code page, reserved
+inline constexpr size_t kPeVersionOffset = 0x258;            // the VS_VERSIONINFO block
+
+bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// A new, empty directory under the system's temporary directory; the caller removes it.
+std::string makeTempDir();
+
+}  // namespace pmtsys_test
