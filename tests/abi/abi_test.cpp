@@ -1,8 +1,12 @@
 // The shared library's exported interface is exactly the list in exports.txt: nothing missing
 // (checked by loading each name) and no internal name leaking (checked by reading the dynamic
-// symbol table).
-#include <dlfcn.h>
+// symbol table on Linux, the export directory of the loaded DLL on Windows).
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include <cstdio>
 #include <fstream>
@@ -24,6 +28,29 @@ std::set<std::string> expectedExports() {
   return names;
 }
 
+#if defined(_WIN32)
+// The names in the export directory of the loaded image.
+std::set<std::string> actualExports() {
+  std::set<std::string> names;
+  const HMODULE library = LoadLibraryA(PMTSYS_LIBRARY_FILE);
+  if (library == nullptr) return names;
+  const auto* image = reinterpret_cast<const uint8_t*>(library);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  if (directory.Size != 0) {
+    const auto* exports =
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(image + directory.VirtualAddress);
+    const auto* nameAddresses = reinterpret_cast<const DWORD*>(image + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+      names.insert(reinterpret_cast<const char*>(image + nameAddresses[i]));
+    }
+  }
+  FreeLibrary(library);
+  return names;
+}
+#else
 std::set<std::string> actualExports() {
   std::set<std::string> names;
   const std::string command = std::string("nm -D --defined-only '") + PMTSYS_LIBRARY_FILE + "'";
@@ -38,6 +65,7 @@ std::set<std::string> actualExports() {
   pclose(pipe);
   return names;
 }
+#endif
 
 TEST(Abi, ExportsExactlyTheInterface) {
   const auto expected = expectedExports();
@@ -49,12 +77,21 @@ TEST(Abi, ExportsExactlyTheInterface) {
 }
 
 TEST(Abi, EveryExportResolvesAtRunTime) {
+#if defined(_WIN32)
+  const HMODULE library = LoadLibraryA(PMTSYS_LIBRARY_FILE);
+  ASSERT_NE(library, nullptr) << GetLastError();
+  for (const auto& name : expectedExports()) {
+    EXPECT_NE(GetProcAddress(library, name.c_str()), nullptr) << name;
+  }
+  FreeLibrary(library);
+#else
   void* library = dlopen(PMTSYS_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();
   for (const auto& name : expectedExports()) {
     EXPECT_NE(dlsym(library, name.c_str()), nullptr) << name;
   }
   dlclose(library);
+#endif
 }
 
 TEST(Abi, HeadersWorkFromC) {
