@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "os/os.h"
+#if !defined(_WIN32)
 #include "os/posix/syscalls.h"
+#endif
 #include "support/pe_fixture.h"
 
 namespace {
@@ -25,10 +27,6 @@ VersionFixture orrinFixture() {
           {{"ProductName", "Orrin Test Product"}, {"SpecialBuild", "Prerelease"}}};
 }
 
-void put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 class VersionResourceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,7 +34,9 @@ class VersionResourceTest : public ::testing::Test {
     path_ = dir_ + "/orrinversn64.dll";
   }
   void TearDown() override {
+#if !defined(_WIN32)
     os_posixSyscallsReset();
+#endif
     std::filesystem::remove_all(dir_);
   }
 
@@ -78,7 +78,12 @@ TEST_F(VersionResourceTest, ReadsFixedInfoAndStrings) {
   const std::vector<uint8_t> resource = buildVersionResource(orrinFixture());
   for (const auto format : {pmtsys_test::PeFormat::pe32Plus, pmtsys_test::PeFormat::pe32}) {
     write(buildPeWithResource(resource, format));
+#if defined(_WIN32)
+    // Windows adds room for VerQueryValueA's conversion of the text to the ANSI code page.
+    EXPECT_GE(os_fileVersionInfoSize(path_.c_str()), resource.size());
+#else
     EXPECT_EQ(os_fileVersionInfoSize(path_.c_str()), resource.size());
+#endif
     const std::vector<uint8_t> data = read();
     ASSERT_FALSE(data.empty());
 
@@ -96,19 +101,33 @@ TEST_F(VersionResourceTest, ReadsFixedInfoAndStrings) {
     EXPECT_EQ(queryString(data, "\\StringFileInfo\\040904B0\\CompanyName"), "<missing>");
     EXPECT_EQ(queryString(data, "\\StringFileInfo\\040704B0\\ProductName"), "<missing>");
     EXPECT_EQ(queryString(data, "\\StringFileInfo\\040904B0\\ProductNam"), "<missing>");
+    EXPECT_EQ(queryString(data, kProductName, 6), "Orrin");  // cut to the buffer
     // A capacity of 0 only tells whether the value exists.
     EXPECT_TRUE(os_versionQueryString(data.data(), kProductName, nullptr, 0));
   }
 }
 
-TEST_F(VersionResourceTest, MissingOrForeignFilesHaveNoVersion) {
+TEST_F(VersionResourceTest, MissingFilesHaveNoVersion) {
   expectNoVersion(OS_ERROR_FILE_NOT_FOUND);
   // A regular file used as a directory.
   write({});
   os_setLastError(0);
   EXPECT_EQ(os_fileVersionInfoSize((path_ + "/orrinversn64.dll").c_str()), 0u);
   EXPECT_EQ(os_getLastError(), OS_ERROR_PATH_NOT_FOUND);
+}
 
+// The rest checks the POSIX backend's own PE reader: damaged files, damaged or bare blocks,
+// UTF-8 text and injected read failures. On Windows the reader is version.dll's (Wine's crashes
+// on some damaged files, and reports 1812 where this reader reports 1813), its text is in the
+// ANSI code page, and VerQueryValueA converts text into room after a block, so only blocks that
+// GetFileVersionInfoA filled can be queried.
+#if !defined(_WIN32)
+void put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+TEST_F(VersionResourceTest, ForeignFilesHaveNoVersion) {
+  write({});
   expectNoVersion(OS_ERROR_RESOURCE_TYPE_NOT_FOUND);
   write({'n', 'o', 't', ' ', 'a', ' ', 'D', 'L', 'L', '\n'});
   expectNoVersion(OS_ERROR_RESOURCE_TYPE_NOT_FOUND);
@@ -317,5 +336,6 @@ TEST_F(VersionResourceTest, FileChangedBeforeTheCopyIsRefused) {
   std::vector<uint8_t> data(4096);
   EXPECT_FALSE(os_fileVersionInfo(path_.c_str(), 4096, data.data()));
 }
+#endif
 
 }  // namespace
