@@ -49,7 +49,13 @@ bool os_releaseMutex(os_handle mutex) {
   return ReleaseMutex(native(mutex)) != FALSE;
 }
 
+// Windows refuses a count below 1 with ERROR_INVALID_PARAMETER; Wine accepts 0, so the check
+// is made here.
 bool os_releaseSemaphore(os_handle semaphore, int32_t releaseCount, int32_t* previousCount) {
+  if (releaseCount < 1) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   LONG previous = 0;
   const BOOL released = ReleaseSemaphore(native(semaphore), releaseCount, &previous);
   if (released && previousCount != nullptr) *previousCount = previous;
