@@ -16,13 +16,16 @@ constexpr double kMaxOsSleepMs = static_cast<double>(OS_INFINITE - 1);
 extern "C" {
 
 CSYS_API csys_status csys_atomicIncrement(int32_t* target, int32_t* newValue) {
-  const int32_t value = std::atomic_ref<int32_t>(*target).fetch_add(1) + 1;
+  // Wraps like the platform's interlocked increment; the arithmetic is done unsigned.
+  const auto value = static_cast<int32_t>(
+      static_cast<uint32_t>(std::atomic_ref<int32_t>(*target).fetch_add(1)) + 1u);
   if (newValue != nullptr) *newValue = value;
   return CSYS_OK;
 }
 
 CSYS_API csys_status csys_atomicDecrement(int32_t* target, int32_t* newValue) {
-  const int32_t value = std::atomic_ref<int32_t>(*target).fetch_sub(1) - 1;
+  const auto value = static_cast<int32_t>(
+      static_cast<uint32_t>(std::atomic_ref<int32_t>(*target).fetch_sub(1)) - 1u);
   if (newValue != nullptr) *newValue = value;
   return CSYS_OK;
 }

@@ -1,0 +1,125 @@
+// Critical sections: the library's cheap process-local recursive lock. The OS lock lives in a
+// separately allocated block so that callers never need the OS type; every construction,
+// destruction, entry and exit is reported to leak tracking.
+#include "csys_memory.h"
+#include "csys_sync.h"
+#include "diag/check.h"
+#include "diag/type_checks.h"
+#include "os/os.h"
+
+namespace {
+
+constexpr const char* kResourceName = "csys_criticalSection";
+
+// Both critical-section types share one layout and one implementation.
+template <typename CriticalSection, typename InitOs>
+csys_status construct(CriticalSection* cs, InitOs initOs) {
+  cs->os = nullptr;
+  CSYS_RETURN_IF_FAILED(
+      csys_memory_alloc_internal(static_cast<intptr_t>(os_criticalSectionSize()), &cs->os));
+  csys_status status = initOs(cs->os);
+  if (CSYS_SUCCEEDED(status)) {
+    status = csys_resourceId_init(&cs->resourceId, kResourceName);
+    if (CSYS_SUCCEEDED(status)) {
+      status =
+          csys_resourceId_logAction(&cs->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT, 1);
+    }
+    if (CSYS_FAILED(status)) os_criticalSectionDelete(cs->os);
+  }
+  if (CSYS_FAILED(status)) csys_memory_free_internal(&cs->os);
+  return status;
+}
+
+template <typename CriticalSection>
+csys_status constructPlain(CriticalSection* cs) {
+  if (cs == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  return construct(
+      cs, [](void* os) { return os_criticalSectionInit(os) ? CSYS_OK : CSYS_E_OUT_OF_MEMORY; });
+}
+
+template <typename CriticalSection>
+csys_status destruct(CriticalSection* cs) {
+  if (cs == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  if (cs->os == nullptr) return CSYS_OK;
+  os_criticalSectionDelete(cs->os);
+  CSYS_RETURN_IF_FAILED(csys_memory_free_internal(&cs->os));
+  return csys_resourceId_logAction(&cs->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT, -1);
+}
+
+template <typename CriticalSection>
+csys_status wait(CriticalSection* cs, int32_t* acquired) {
+  if (acquired != nullptr) *acquired = 0;
+  if (cs == nullptr || cs->os == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  os_criticalSectionEnter(cs->os);
+  if (acquired != nullptr) *acquired = 1;
+  return csys_resourceId_logAction(&cs->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+}
+
+template <typename CriticalSection>
+csys_status release(CriticalSection* cs) {
+  if (cs == nullptr || cs->os == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  // Once left, the object may be destroyed or reused by another thread: log on a copy.
+  const csys_resourceId rid = cs->resourceId;
+  os_criticalSectionLeave(cs->os);
+  return csys_resourceId_logAction(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1);
+}
+
+}  // namespace
+
+extern "C" {
+
+CSYS_API csys_status csys_criticalSection_construct(csys_criticalSection* cs) {
+  return constructPlain(cs);
+}
+
+CSYS_API csys_status csys_criticalSection_constructSpin(csys_criticalSection* cs,
+                                                        int32_t spinCount) {
+  if (cs == nullptr || spinCount < 0) return CSYS_E_INVALID_ARGUMENT;
+  return construct(cs, [spinCount](void* os) {
+    return os_criticalSectionInitSpin(os, static_cast<uint32_t>(spinCount)) ? CSYS_OK : CSYS_E_OS;
+  });
+}
+
+CSYS_API csys_status csys_criticalSection_destruct(csys_criticalSection* cs) {
+  return destruct(cs);
+}
+
+CSYS_API csys_status csys_criticalSection_wait(csys_criticalSection* cs, int32_t* acquired) {
+  return wait(cs, acquired);
+}
+
+CSYS_API csys_status csys_criticalSection_release(csys_criticalSection* cs) {
+  return release(cs);
+}
+
+CSYS_API csys_status csys_criticalSection_protect(csys_criticalSection* cs, csys_initFunc fn,
+                                                  void* context) {
+  CSYS_CHECK(cs != nullptr && fn != nullptr);
+  int32_t acquired = 0;
+  CSYS_RETURN_IF_FAILED(csys_criticalSection_wait(cs, &acquired));
+  CSYS_CHECK(acquired == 1);
+  const csys_status status = fn != nullptr ? fn(context) : CSYS_E_INVALID_ARGUMENT;
+  const csys_status released = csys_criticalSection_release(cs);
+  return CSYS_FAILED(status) ? status : released;
+}
+
+CSYS_API csys_status csys_criticalSection2_construct(csys_criticalSection2* cs) {
+  return constructPlain(cs);
+}
+
+CSYS_API csys_status csys_criticalSection2_destruct(csys_criticalSection2* cs) {
+  return destruct(cs);
+}
+
+CSYS_API csys_status csys_criticalSection2_wait(csys_criticalSection2* cs, int32_t* acquired) {
+  return wait(cs, acquired);
+}
+
+CSYS_API csys_status csys_criticalSection2_release(csys_criticalSection2* cs) {
+  return release(cs);
+}
+
+}  // extern "C"
+
+CSYS_DEFINE_TYPE_CHECKS(csys_criticalSection)
+CSYS_DEFINE_TYPE_CHECKS(csys_criticalSection2)

@@ -1,0 +1,288 @@
+// Mutexes, semaphores and events through the library: statuses and acquired flags, named
+// construction rules, abandonment, time-outs, and what leak tracking records.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cleanup/resource_tracking_internal.h"
+#include "csys_sync.h"
+#include "support/names.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr uint32_t kWait = CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE;
+constexpr uint32_t kConstruct = CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT;
+
+class KernelObjects : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
+  static int32_t count(const csys_resourceId& rid, uint32_t action) {
+    int32_t value = -99;
+    csys_resourceId_getCount(&rid, action, &value);
+    return value;
+  }
+  static int32_t leaks() {
+    int32_t value = -1;
+    int32_t valid = 0;
+    csys_resourceReportLeaks(0, &value, &valid);
+    return value;
+  }
+};
+
+TEST_F(KernelObjects, NullArgumentsAndUnconstructedObjects) {
+  int32_t acquired = 7;
+  csys_mutex m{};
+  csys_semaphore s{};
+  csys_event e{};
+  EXPECT_EQ(csys_mutex_wait(&m, &acquired), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(acquired, 7);  // not written
+  EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_semaphore_release(&s), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_event_set(&e), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_event_reset(nullptr), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_semaphore_waitTry(nullptr, &acquired), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_mutex_construct(nullptr, 0, nullptr), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_mutex_constructNamed(&m, "", 1, 0, nullptr), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_event_constructNamed(&e, nullptr, 1, 0, 0), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_semaphore_constructNamedExists(&s, ""), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(csys_mutex_destruct(&m), CSYS_OK);
+  EXPECT_EQ(csys_mutex_destruct(nullptr), CSYS_E_INVALID_ARGUMENT);
+}
+
+TEST_F(KernelObjects, MutexOwnershipAcrossThreads) {
+  csys_mutex m{};
+  int32_t owned = 0;
+  ASSERT_EQ(csys_mutex_construct(&m, 1, &owned), CSYS_OK);
+  EXPECT_EQ(owned, 1);
+  EXPECT_EQ(m.created, 1u);
+  std::thread([&] {
+    int32_t acquired = 7;
+    EXPECT_EQ(csys_mutex_waitTry(&m, &acquired), CSYS_OK);
+    EXPECT_EQ(acquired, 0);
+    EXPECT_EQ(csys_mutex_waitTimeout(&m, 30, &acquired), CSYS_OK);
+    EXPECT_EQ(acquired, 0);
+    EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS);  // not the owner
+  }).join();
+  EXPECT_EQ(count(m.resourceId, kWait), 1);  // the refused unlock recorded nothing
+  ASSERT_EQ(csys_mutex_unlock(&m), CSYS_OK);
+  std::thread([&] {
+    int32_t acquired = 0;
+    EXPECT_EQ(csys_mutex_waitTry(&m, &acquired), CSYS_OK);
+    EXPECT_EQ(acquired, 1);
+    EXPECT_EQ(csys_mutex_unlock(&m), CSYS_OK);
+  }).join();
+  ASSERT_EQ(csys_mutex_destruct(&m), CSYS_OK);
+  EXPECT_EQ(leaks(), 0);
+}
+
+TEST_F(KernelObjects, InfiniteTimeoutWaitsUntilReleased) {
+  csys_mutex m{};
+  ASSERT_EQ(csys_mutex_construct(&m, 1, nullptr), CSYS_OK);
+  std::atomic<bool> released{false};
+  std::thread waiter([&] {
+    int32_t acquired = 0;
+    EXPECT_EQ(csys_mutex_waitTimeout(&m, CSYS_WAIT_INFINITE, &acquired), CSYS_OK);
+    EXPECT_TRUE(released.load());
+    EXPECT_EQ(acquired, 1);
+    csys_mutex_unlock(&m);
+  });
+  std::this_thread::sleep_for(milliseconds(50));
+  released = true;
+  csys_mutex_unlock(&m);
+  waiter.join();
+  csys_mutex_destruct(&m);
+}
+
+TEST_F(KernelObjects, AbandonedMutexIsAcquiredByTheNextWaiter) {
+  csys_mutex m{};
+  ASSERT_EQ(csys_mutex_construct(&m, 0, nullptr), CSYS_OK);
+  std::thread([&] {
+    csys_mutex_wait(&m, nullptr);
+    csys_mutex_wait(&m, nullptr);
+  }).join();  // ends holding it twice
+  int32_t acquired = 0;
+  EXPECT_EQ(csys_mutex_waitTimeout(&m, 2000, &acquired), CSYS_OK);
+  EXPECT_EQ(acquired, 1);
+  EXPECT_EQ(csys_mutex_unlock(&m), CSYS_OK);
+  EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS);  // the dead owner's count is not inherited
+  csys_mutex_destruct(&m);
+}
+
+TEST_F(KernelObjects, TimedWaitsNeverReturnEarly) {
+  csys_semaphore s{};
+  ASSERT_EQ(csys_semaphore_construct(&s, 0, 1), CSYS_OK);
+  for (uint32_t ms : {1u, 7u, 25u}) {
+    const auto start = Clock::now();
+    int32_t acquired = 7;
+    ASSERT_EQ(csys_semaphore_waitTimeout(&s, ms, &acquired), CSYS_OK);
+    EXPECT_EQ(acquired, 0);
+    EXPECT_GE(Clock::now() - start, milliseconds(ms));
+  }
+  csys_semaphore_destruct(&s);
+}
+
+TEST_F(KernelObjects, SemaphoreMaximum) {
+  csys_semaphore s{};
+  ASSERT_EQ(csys_semaphore_construct(&s, 0, 1), CSYS_OK);
+  EXPECT_EQ(s.maximumCount, 1u);
+  int32_t acquired = 7;
+  EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
+  EXPECT_EQ(acquired, 0);
+  EXPECT_EQ(csys_semaphore_release(&s), CSYS_OK);
+  EXPECT_EQ(csys_semaphore_release(&s), CSYS_E_OS);  // would pass the maximum
+  EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
+  EXPECT_EQ(acquired, 1);
+  EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
+  EXPECT_EQ(acquired, 0);  // the refused release changed nothing
+  csys_semaphore_destruct(&s);
+  csys_semaphore bad{};
+  EXPECT_EQ(csys_semaphore_construct(&bad, 2, 1), CSYS_E_OS);
+  EXPECT_EQ(bad.handle, nullptr);
+}
+
+// Starts `waiters` threads waiting on the event, sets it once, and counts who got through.
+int wokenBySingleSet(csys_event* e, int waiters) {
+  std::atomic<int> woken{0};
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < waiters; ++i) {
+    threads.emplace_back([&] {
+      ++ready;
+      int32_t acquired = 0;
+      csys_event_waitTimeout(e, 500, &acquired);
+      if (acquired == 1) ++woken;
+    });
+  }
+  while (ready.load() < waiters) std::this_thread::yield();
+  std::this_thread::sleep_for(milliseconds(50));  // let them block
+  csys_event_set(e);
+  for (auto& thread : threads) thread.join();
+  return woken.load();
+}
+
+TEST_F(KernelObjects, ManualResetReleasesAllAutoResetOne) {
+  csys_event manual{};
+  csys_event autoReset{};
+  ASSERT_EQ(csys_event_construct(&manual, 1, 0), CSYS_OK);
+  ASSERT_EQ(csys_event_construct(&autoReset, 0, 0), CSYS_OK);
+  EXPECT_EQ(wokenBySingleSet(&manual, 4), 4);
+  EXPECT_EQ(wokenBySingleSet(&autoReset, 4), 1);
+  int32_t acquired = 0;
+  EXPECT_EQ(csys_event_waitTry(&manual, &acquired), CSYS_OK);
+  EXPECT_EQ(acquired, 1);  // still signalled
+  ASSERT_EQ(csys_event_reset(&manual), CSYS_OK);
+  EXPECT_EQ(csys_event_waitTry(&manual, &acquired), CSYS_OK);
+  EXPECT_EQ(acquired, 0);
+  EXPECT_EQ(csys_event_waitTry(&autoReset, &acquired), CSYS_OK);
+  EXPECT_EQ(acquired, 0);  // consumed by the one waiter
+  csys_event_destruct(&manual);
+  csys_event_destruct(&autoReset);
+  EXPECT_EQ(leaks(), 0);
+}
+
+TEST_F(KernelObjects, NamedMutexExistingRules) {
+  const std::string name = pmtsys_test::uniqueName("pmtsys.test.mutex");
+  csys_mutex first{};
+  int32_t owned = 0;
+  ASSERT_EQ(csys_mutex_constructNamed(&first, name.c_str(), 0, 1, &owned), CSYS_OK);
+  EXPECT_EQ(first.created, 1u);
+  EXPECT_EQ(owned, 1);
+  csys_mutex refused{};
+  EXPECT_EQ(csys_mutex_constructNamed(&refused, name.c_str(), 0, 0, nullptr), CSYS_E_OS);
+  EXPECT_EQ(refused.handle, nullptr);  // nothing left open
+  csys_mutex second{};
+  owned = 7;
+  ASSERT_EQ(csys_mutex_constructNamed(&second, name.c_str(), 1, 1, &owned), CSYS_OK);
+  EXPECT_EQ(second.created, 0u);
+  EXPECT_EQ(owned, 0);
+  // One object behind both: the owner's hold is seen through the second handle.
+  std::thread([&] {
+    int32_t acquired = 7;
+    csys_mutex_waitTry(&second, &acquired);
+    EXPECT_EQ(acquired, 0);
+  }).join();
+  csys_mutex_unlock(&first);
+  csys_mutex_destruct(&first);
+  csys_mutex_destruct(&second);
+  EXPECT_EQ(leaks(), 0);
+}
+
+TEST_F(KernelObjects, NamedSemaphoreAndEventExistingRules) {
+  const std::string semName = pmtsys_test::uniqueName("pmtsys.test.sem");
+  const std::string eventName = pmtsys_test::uniqueName("pmtsys.test.event");
+  csys_semaphore s1{};
+  csys_semaphore s2{};
+  ASSERT_EQ(csys_semaphore_constructNamed(&s1, semName.c_str(), 0, 0, 2), CSYS_OK);
+  EXPECT_EQ(s1.created, 1u);
+  EXPECT_EQ(csys_semaphore_constructNamed(&s2, semName.c_str(), 0, 0, 2), CSYS_E_OS);
+  EXPECT_EQ(s2.handle, nullptr);
+  ASSERT_EQ(csys_semaphore_constructNamed(&s2, semName.c_str(), 1, 2, 2), CSYS_OK);
+  EXPECT_EQ(s2.created, 0u);
+  int32_t acquired = 7;
+  csys_semaphore_waitTry(&s2, &acquired);
+  EXPECT_EQ(acquired, 0);  // the second call's initial count was ignored
+  csys_semaphore_release(&s1);
+  csys_semaphore_waitTry(&s2, &acquired);
+  EXPECT_EQ(acquired, 1);
+
+  csys_event e1{};
+  csys_event e2{};
+  ASSERT_EQ(csys_event_constructNamed(&e1, eventName.c_str(), 0, 1, 0), CSYS_OK);
+  EXPECT_EQ(csys_event_constructNamed(&e2, eventName.c_str(), 0, 1, 0), CSYS_E_OS);
+  // Another type's name is a failure.
+  csys_mutex clash{};
+  EXPECT_EQ(csys_mutex_constructNamed(&clash, eventName.c_str(), 1, 0, nullptr), CSYS_E_OS);
+  EXPECT_EQ(csys_event_constructNamedExists(&e2, semName.c_str()), CSYS_E_OS);
+
+  csys_semaphore_destruct(&s1);
+  csys_semaphore_destruct(&s2);
+  csys_event_destruct(&e1);
+  EXPECT_EQ(leaks(), 0);
+}
+
+TEST_F(KernelObjects, OpenedByNameMayOnlyWait) {
+  const std::string name = pmtsys_test::uniqueName("pmtsys.test.open");
+  csys_event owner{};
+  ASSERT_EQ(csys_event_constructNamed(&owner, name.c_str(), 0, 1, 1), CSYS_OK);
+  csys_event opened{};
+  ASSERT_EQ(csys_event_constructNamedExists(&opened, name.c_str()), CSYS_OK);
+  EXPECT_EQ(count(opened.resourceId, kConstruct), 1);
+  int32_t acquired = 0;
+  EXPECT_EQ(csys_event_waitTry(&opened, &acquired), CSYS_OK);
+  EXPECT_EQ(acquired, 1);
+  EXPECT_EQ(csys_event_set(&opened), CSYS_E_OS);
+  EXPECT_EQ(csys_event_reset(&opened), CSYS_E_OS);
+  EXPECT_EQ(csys_event_reset(&owner), CSYS_OK);
+
+  csys_semaphore missing{};
+  EXPECT_EQ(csys_semaphore_constructNamedExists(
+                &missing, pmtsys_test::uniqueName("pmtsys.test.none").c_str()),
+            CSYS_E_OS);
+  csys_event_destruct(&opened);
+  csys_event_destruct(&owner);
+  EXPECT_EQ(leaks(), 0);
+}
+
+csys_status countCall(void* context) {
+  ++*static_cast<int*>(context);
+  return CSYS_OK;
+}
+
+TEST_F(KernelObjects, ProtectRunsUnderTheMutex) {
+  csys_mutex m{};
+  ASSERT_EQ(csys_mutex_construct(&m, 0, nullptr), CSYS_OK);
+  int calls = 0;
+  EXPECT_EQ(csys_mutex_protect(&m, countCall, &calls), CSYS_OK);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(count(m.resourceId, kWait), 0);
+  csys_mutex_destruct(&m);
+}
+
+}  // namespace
