@@ -59,7 +59,7 @@ struct os_fixedFileInfo {
 };
 bool os_versionQueryFixed(const void* data, os_fixedFileInfo* info);
 // A string value such as "\\StringFileInfo\\040904B0\\ProductName" (keys match without regard
-// to case). The value points into `data`, converted to narrow text in `buffer`.
+// to case). The value is copied into `buffer` as narrow (UTF-8) text, cut to fit.
 bool os_versionQueryString(const void* data, const char* subBlock, char* buffer,
                            size_t bufferCapacity);
 

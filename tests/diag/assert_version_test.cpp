@@ -1,0 +1,106 @@
+// The built-in version text read from a real version file beside the library: decoding of the
+// file version words, the "Prerelease" flag and the fallbacks, end to end through a loaded
+// copy of the shared library, and directly through the reader.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "csys_assert.h"
+#include "diag/assert_internal.h"
+#include "support/pe_fixture.h"
+
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using pmtsys_test::VersionFixture;
+
+std::string versionTextOf(const VersionFixture& fixture) {
+  const std::string dir = pmtsys_test::makeTempDir();
+  const std::string file = dir + "/" + CSTD_ASSERT_VERSION_FILE;
+  pmtsys_test::writeFile(
+      file, pmtsys_test::buildPeWithResource(pmtsys_test::buildVersionResource(fixture)));
+  cstd_versionInfo info{};
+  EXPECT_EQ(cstd_assert_readVersionResource(file.c_str(), &info), CSYS_OK);
+  char text[CSTD_ASSERT_VERSION_CAPACITY];
+  cstd_assert_formatVersion(info, text, sizeof text);
+  std::filesystem::remove_all(dir);
+  return text;
+}
+
+TEST(AssertVersionFile, DecodesEveryPiece) {
+  EXPECT_EQ(
+      versionTextOf({{812, 10103, 4, 5},
+                     {{"ProductName", "Orrin Test Product"}, {"SpecialBuild", "Prerelease"}}}),
+      "Orrin Test Product 0.8.12 SR01 CR03 PR04 BLD05 Prerelease");
+  EXPECT_EQ(versionTextOf({{2345, 301, 0, 0}, {{"ProductName", "P"}, {"SpecialBuild", "1"}}}),
+            "P 2.3.45 SR01 CR01 Prerelease");
+  EXPECT_EQ(versionTextOf({{1000, 205, 0, 0}, {{"ProductName", "P"}, {"SpecialBuild", "release"}}}),
+            "P 1.0.0 CR05");
+  EXPECT_EQ(versionTextOf({{1000, 112, 0, 7}, {{"SpecialBuild", "PRERELEASE"}}}),
+            " 1.0.0 SR12 BLD07 Prerelease");
+  EXPECT_EQ(versionTextOf({{1000, 499, 0, 0}, {{"SpecialBuild", "beta"}}}), " 1.0.0");
+}
+
+TEST(AssertVersionFile, InvalidOrMissingVersionsReadAsNone) {
+  EXPECT_EQ(versionTextOf({{1000, 20000, 1, 1}, {{"ProductName", "Gone"}}}), " 0.0.0");
+  EXPECT_EQ(versionTextOf({{0, 0, 0, 0}, {{"ProductName", "Zero"}}}), " 0.0.0");
+  VersionFixture noFixedInfo{{1000, 0, 0, 0}, {{"ProductName", "NoFixed"}}};
+  noFixedInfo.withFixedInfo = false;
+  EXPECT_EQ(versionTextOf(noFixedInfo), " 0.0.0");
+  cstd_versionInfo info{};
+  EXPECT_EQ(cstd_assert_readVersionResource("/nonexistent/orrinversn64.dll", &info), CSYS_OK);
+  EXPECT_EQ(info.versionWord, 0u);
+}
+
+#if !defined(_WIN32)
+// Loads a copy of the shared library from a directory that holds a version file, and captures
+// what its assertion report writes to standard error.
+TEST(AssertVersionFile, ReportOfTheLoadedLibraryQuotesTheInstalledVersion) {
+  const std::string dir = pmtsys_test::makeTempDir();
+  const std::string library = dir + "/libpmtsys10_x64d.so";
+  std::filesystem::copy_file(PMTSYS_LIBRARY_FILE, library);
+  pmtsys_test::writeFile(
+      dir + "/" + CSTD_ASSERT_VERSION_FILE,
+      pmtsys_test::buildPeWithResource(pmtsys_test::buildVersionResource(
+          {{812, 10103, 4, 5},
+           {{"ProductName", "Orrin Test Product"}, {"SpecialBuild", "Prerelease"}}})));
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  auto assertFunc = reinterpret_cast<csys_status (*)(uint32_t)>(dlsym(handle, "cstd_assert_"));
+  ASSERT_NE(assertFunc, nullptr);
+
+  const std::string captured = dir + "/stderr.txt";
+  std::fflush(stderr);
+  const int saved = dup(2);
+  FILE* sink = std::fopen(captured.c_str(), "w");
+  dup2(fileno(sink), 2);
+  const csys_status status = assertFunc(77);
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::fclose(sink);
+
+  std::ifstream in(captured);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(status, CSYS_OK);
+  EXPECT_NE(text.str().find("Contact Tessaly Corporation for assistance (Orrin Test Product "
+                            "0.8.12 SR01 CR03 PR04 BLD05 Prerelease)"),
+            std::string::npos)
+      << text.str();
+  // The caller of cstd_assert_ is this test program, so the location names it.
+  EXPECT_NE(text.str().find("file test_diag:0x"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("line 77"), std::string::npos) << text.str();
+  std::filesystem::remove_all(dir);
+}
+#endif
+
+}  // namespace
