@@ -6,6 +6,7 @@
 #include "diag/check.h"
 #include "diag/type_checks.h"
 #include "os/os.h"
+#include "sync/protect.h"
 
 namespace {
 
@@ -94,13 +95,7 @@ CSYS_API csys_status csys_criticalSection_release(csys_criticalSection* cs) {
 
 CSYS_API csys_status csys_criticalSection_protect(csys_criticalSection* cs, csys_initFunc fn,
                                                   void* context) {
-  CSYS_CHECK(cs != nullptr && fn != nullptr);
-  int32_t acquired = 0;
-  CSYS_RETURN_IF_FAILED(csys_criticalSection_wait(cs, &acquired));
-  CSYS_CHECK(acquired == 1);
-  const csys_status status = fn != nullptr ? fn(context) : CSYS_E_INVALID_ARGUMENT;
-  const csys_status released = csys_criticalSection_release(cs);
-  return CSYS_FAILED(status) ? status : released;
+  return protectWith(cs, fn, context, csys_criticalSection_wait, csys_criticalSection_release);
 }
 
 CSYS_API csys_status csys_criticalSection2_construct(csys_criticalSection2* cs) {

@@ -5,6 +5,7 @@
 #include "diag/check.h"
 #include "diag/type_checks.h"
 #include "os/os.h"
+#include "sync/protect.h"
 
 namespace {
 
@@ -188,13 +189,7 @@ CSYS_API csys_status csys_mutex_unlock(csys_mutex* m) {
 }
 
 CSYS_API csys_status csys_mutex_protect(csys_mutex* m, csys_initFunc fn, void* context) {
-  CSYS_CHECK(m != nullptr && fn != nullptr);
-  int32_t acquired = 0;
-  CSYS_RETURN_IF_FAILED(csys_mutex_wait(m, &acquired));
-  CSYS_CHECK(acquired == 1);
-  const csys_status status = fn != nullptr ? fn(context) : CSYS_E_INVALID_ARGUMENT;
-  const csys_status unlocked = csys_mutex_unlock(m);
-  return CSYS_FAILED(status) ? status : unlocked;
+  return protectWith(m, fn, context, csys_mutex_wait, csys_mutex_unlock);
 }
 
 CSYS_API csys_status csys_semaphore_construct(csys_semaphore* s, int32_t initialCount,
