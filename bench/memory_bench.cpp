@@ -1,0 +1,101 @@
+// Memory primitives beside their C runtime peers: allocate-and-free, and block fill.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "csys_memory.h"
+
+namespace {
+
+constexpr int64_t kKiB = 1024;
+constexpr int64_t kMiB = 1024 * kKiB;
+constexpr uint8_t kFillValue = 0x5a;
+
+// Allocation through the caller's pointer variable, then its release.
+struct Library {
+  static bool allocFree(size_t size) {
+    void* block = nullptr;
+    if (CSYS_FAILED(csys_memory_alloc_internal(static_cast<intptr_t>(size), &block))) return false;
+    benchmark::DoNotOptimize(block);
+    return CSYS_SUCCEEDED(csys_memory_free_internal(&block));
+  }
+
+  static bool fill(void* dest, size_t size) {
+    return CSYS_SUCCEEDED(csys_memory_fill(kFillValue, static_cast<intptr_t>(size), dest));
+  }
+};
+
+// The C runtime. The block escapes through DoNotOptimize, so the compiler can neither pair the
+// malloc with the free and drop both nor assume anything about the pointer it frees.
+struct CRuntime {
+  static bool allocFree(size_t size) {
+    void* block = std::malloc(size);
+    if (block == nullptr) return false;
+    benchmark::DoNotOptimize(block);
+    std::free(block);
+    return true;
+  }
+
+  static bool fill(void* dest, size_t size) {
+    std::memset(dest, kFillValue, size);
+    return true;
+  }
+};
+
+// The C runtime plus one shared atomic count per request: the floor of any design that counts
+// every request in a single atomic, as the library does for its out-of-memory threshold.
+struct CRuntimeCounted {
+  static inline std::atomic<uint32_t> count{0};
+
+  static bool allocFree(size_t size) {
+    count.fetch_add(1, std::memory_order_relaxed);
+    return CRuntime::allocFree(size);
+  }
+};
+
+template <typename Impl>
+void BM_AllocFree(benchmark::State& state) {
+  const auto size = static_cast<size_t>(state.range(0));
+  for (auto _ : state) {
+    if (!Impl::allocFree(size)) {
+      state.SkipWithError("allocation failed");
+      break;
+    }
+  }
+}
+
+// One fill area for the whole process, written once so that no page fault is timed. Kept alive:
+// freeing an 8 MiB block would make the C runtime retune its heap between runs and disturb the
+// allocation benchmarks that run after it.
+unsigned char* fillArea() {
+  static std::vector<unsigned char> area(8 * kMiB);
+  return area.data();
+}
+
+template <typename Impl>
+void BM_Fill(benchmark::State& state) {
+  const auto size = static_cast<size_t>(state.range(0));
+  void* dest = fillArea();
+  for (auto _ : state) {
+    // The destination is opaque to the compiler and every store counts as observed.
+    benchmark::DoNotOptimize(dest);
+    if (!Impl::fill(dest, size)) {
+      state.SkipWithError("fill failed");
+      break;
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK_TEMPLATE(BM_AllocFree, Library)->Arg(64)->Arg(4 * kKiB);
+BENCHMARK_TEMPLATE(BM_AllocFree, CRuntime)->Arg(64)->Arg(4 * kKiB);
+BENCHMARK_TEMPLATE(BM_AllocFree, CRuntimeCounted)->Arg(64)->Arg(4 * kKiB);
+BENCHMARK_TEMPLATE(BM_Fill, Library)->Arg(64)->Arg(4 * kKiB)->Arg(8 * kMiB);
+BENCHMARK_TEMPLATE(BM_Fill, CRuntime)->Arg(64)->Arg(4 * kKiB)->Arg(8 * kMiB);
+
+}  // namespace
