@@ -73,13 +73,15 @@ CSYS_API csys_status csys_memory_alloc_internal(intptr_t size, void** dest) {
     block = std::malloc(static_cast<size_t>(size));
     if (block == nullptr) return CSYS_E_OUT_OF_MEMORY;
   }
-  const csys_status status = csys_memory_free_internal(dest);
-  if (CSYS_FAILED(status)) {
-    std::free(block);
-    return status;
+  if (*dest != nullptr) {
+    const csys_status status = csys_memory_free_internal(dest);
+    if (CSYS_FAILED(status)) {
+      std::free(block);
+      return status;
+    }
   }
   *dest = block;
-  return status;
+  return CSYS_OK;
 }
 
 CSYS_API csys_status csys_memory_allocCacheAligned_internal(intptr_t size, void** dest) {

@@ -7,12 +7,13 @@
 extern "C" {
 
 CSYS_API csys_status csys_memory_fill(uint8_t value, intptr_t size, void* dest) {
+  if (size > 0 && dest != nullptr) {  // the common case first
+    std::memset(dest, value, static_cast<size_t>(size));
+    return CSYS_OK;
+  }
   CSYS_CHECK(size < 1 || dest != nullptr);
   if (size < 0) return CSYS_E_NEGATIVE_SIZE;
-  if (size == 0) return CSYS_OK;
-  if (dest == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  std::memset(dest, value, static_cast<size_t>(size));
-  return CSYS_OK;
+  return size == 0 ? CSYS_OK : CSYS_E_INVALID_ARGUMENT;
 }
 
 CSYS_API csys_status csys_memory_fill64(uint8_t value, int64_t size, void* dest) {
