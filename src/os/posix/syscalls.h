@@ -6,9 +6,12 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
+#include <unistd.h>
 
 struct os_posixSyscalls {
   int (*dladdr)(const void* address, Dl_info* info);
@@ -21,6 +24,19 @@ struct os_posixSyscalls {
   int (*clock_nanosleep)(clockid_t clock, int flags, const struct timespec* request,
                          struct timespec* remain);
   int (*sched_yield)();
+  // Named kernel objects and timed waits. These entries carry their defaults here, after the
+  // positional list in syscalls.cpp.
+  int (*shm_open)(const char* name, int flags, mode_t mode) = ::shm_open;
+  int (*shm_unlink)(const char* name) = ::shm_unlink;
+  int (*ftruncate)(int fd, off_t length) = ::ftruncate;
+  void* (*mmap)(void* address, size_t length, int protection, int flags, int fd,
+                off_t offset) = ::mmap;
+  int (*munmap)(void* address, size_t length) = ::munmap;
+  // fcntl for record locks only (F_SETLK, F_SETLKW).
+  int (*fcntlLock)(int fd, int command, struct flock* lock) =
+      [](int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); };
+  int (*clock_gettime)(clockid_t clock, struct timespec* now) = ::clock_gettime;
+  int (*tgkill)(pid_t process, pid_t thread, int signalNumber) = ::tgkill;
 };
 
 extern os_posixSyscalls os_sys;
