@@ -15,6 +15,35 @@ static int countingPrint(FILE* stream, const char* format, va_list args) {
   return vfprintf(stream, format, args);
 }
 
+static int g_initRuns;
+
+static csys_status initOnce(void* context) {
+  (void)context;
+  ++g_initRuns;
+  return CSYS_OK;
+}
+
+/* An operation in C with a cleanup frame: the block is freed unless it reaches the caller. */
+static csys_status makeBuffer(int fail, void** result) {
+  csys_cleanupEntry entries[1];
+  int32_t count = 0;
+  csys_status status = CSYS_OK;
+  const int32_t tag = csys_cleanup_getNextTag();
+  void* block = NULL;
+  status = csys_memory_alloc(256, &block);
+  if (!CSYS_FAILED(status)) {
+    entries[count].id = 0;
+    entries[count].flags = CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE;
+    entries[count].object = &block;
+    entries[count].func = (csys_cleanupFunc)(void (*)(void))csys_memory_free_internal;
+    ++count;
+    if (fail) status = CSYS_E_INVALID_ARGUMENT; /* a later step fails */
+    if (!CSYS_FAILED(status)) *result = block;
+  }
+  csys_cleanupExecute_(entries, &count, &status, tag);
+  return status;
+}
+
 static csys_status fixedVersion(char* buffer) {
   strcpy(buffer, "Demo Product 1.0.0");
   return CSYS_OK;
@@ -85,7 +114,60 @@ int main(void) {
     printf("  lines through the hook: %d\n", g_printedLines);
   }
 
-  printf("\n6. An assertion report (reported on standard error, then execution goes on)\n");
+  printf("\n6. Synchronization with resource leak tracking\n");
+  {
+    csys_mutex* global = NULL;
+    csys_criticalSection cs;
+    csys_semaphore first, second;
+    int32_t leaks = 0, valid = 0, acquired = 0;
+    char name[64];
+    csys_mutex_getGlobal(&global); /* the first use starts leak tracking */
+    csys_criticalSection_construct(&cs);
+    csys_criticalSection_wait(&cs, NULL);
+    csys_criticalSection_wait(&cs, NULL);
+    csys_criticalSection_release(&cs); /* entered twice, left once */
+    csys_resourceReportLeaks(1, &leaks, &valid);
+    printf("  leak records: %d\n", leaks);
+    csys_criticalSection_release(&cs);
+    csys_criticalSection_destruct(&cs);
+    csys_resourceReportLeaks(0, &leaks, &valid);
+    printf("  after balancing: %d (the global mutex and the shutdown registry's lock live on)\n",
+           leaks);
+
+    snprintf(name, sizeof name, "pmtsys.demo.%p", (void*)&cs);
+    csys_semaphore_constructNamed(&first, name, 0, 0, 1);
+    status = csys_semaphore_constructNamed(&second, name, 0, 0, 1);
+    printf("  named semaphore again, existing refused -> status 0x%08x\n", (unsigned)status);
+    csys_semaphore_constructNamed(&second, name, 1, 0, 1);
+    printf("  named semaphore again, existing allowed -> created %u (one object)\n",
+           (unsigned)second.created);
+    csys_semaphore_release(&first);
+    csys_semaphore_waitTimeout(&second, 100, &acquired);
+    printf("  released through one handle, acquired through the other: %d\n", acquired);
+    csys_semaphore_destruct(&first);
+    csys_semaphore_destruct(&second);
+  }
+
+  printf("\n7. Once-initialization and a cleanup frame\n");
+  {
+    int32_t flag = 0, leaks = 0, valid = 0;
+    void* buffer = NULL;
+    csys_initializeOnce(initOnce, NULL, &flag);
+    csys_initializeOnce(initOnce, NULL, &flag);
+    printf("  two calls, init ran %d time(s)\n", g_initRuns);
+    csys_memory_allocCountReset();
+    status = makeBuffer(1, &buffer);
+    printf("  failing operation -> status 0x%08x, buffer %s\n", (unsigned)status,
+           buffer != NULL ? "leaked" : "released by its frame");
+    status = makeBuffer(0, &buffer);
+    printf("  succeeding operation -> status 0x%08x, buffer %s\n", (unsigned)status,
+           buffer != NULL ? "handed to the caller" : "missing");
+    csys_memory_free(&buffer);
+    (void)csys_cleanup_getNextTag(); /* a frame opened and never closed */
+    csys_cleanupReportLeaks(1, &leaks, &valid);
+  }
+
+  printf("\n8. An assertion report (reported on standard error, then execution goes on)\n");
   fflush(stdout);
   cstd_assert_(__LINE__);
   cstd_installAssertGetVersionAFunc_(fixedVersion);
