@@ -13,7 +13,10 @@
 #include "diag/assert_internal.h"
 #include "support/pe_fixture.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <unistd.h>
 #endif
@@ -60,21 +63,36 @@ TEST(AssertVersionFile, InvalidOrMissingVersionsReadAsNone) {
   EXPECT_EQ(info.versionWord, 0u);
 }
 
-#if !defined(_WIN32)
+// Windows names the library without "lib" and the program with its ".exe".
+#if defined(_WIN32)
+constexpr char kLibraryFile[] = "pmtsys10_x64d.dll";
+constexpr char kProgramLocation[] = "file test_diag.exe:0x";
+#else
+constexpr char kLibraryFile[] = "libpmtsys10_x64d.so";
+constexpr char kProgramLocation[] = "file test_diag:0x";
+#endif
+
 // Loads a copy of the shared library from a directory that holds a version file, and captures
 // what its assertion report writes to standard error.
 TEST(AssertVersionFile, ReportOfTheLoadedLibraryQuotesTheInstalledVersion) {
   const std::string dir = pmtsys_test::makeTempDir();
-  const std::string library = dir + "/libpmtsys10_x64d.so";
+  const std::string library = (std::filesystem::path(dir) / kLibraryFile).string();
   std::filesystem::copy_file(PMTSYS_LIBRARY_FILE, library);
   pmtsys_test::writeFile(
       dir + "/" + CSTD_ASSERT_VERSION_FILE,
       pmtsys_test::buildPeWithResource(pmtsys_test::buildVersionResource(
           {{812, 10103, 4, 5},
            {{"ProductName", "Orrin Test Product"}, {"SpecialBuild", "Prerelease"}}})));
+#if defined(_WIN32)
+  const HMODULE handle = LoadLibraryA(library.c_str());
+  ASSERT_NE(handle, nullptr) << GetLastError();
+  auto assertFunc = reinterpret_cast<csys_status (*)(uint32_t)>(
+      reinterpret_cast<void*>(GetProcAddress(handle, "cstd_assert_")));
+#else
   void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(handle, nullptr) << dlerror();
   auto assertFunc = reinterpret_cast<csys_status (*)(uint32_t)>(dlsym(handle, "cstd_assert_"));
+#endif
   ASSERT_NE(assertFunc, nullptr);
 
   const std::string captured = dir + "/stderr.txt";
@@ -91,16 +109,19 @@ TEST(AssertVersionFile, ReportOfTheLoadedLibraryQuotesTheInstalledVersion) {
   std::ifstream in(captured);
   std::stringstream text;
   text << in.rdbuf();
+  in.close();  // Windows deletes no open file
   EXPECT_EQ(status, CSYS_OK);
   EXPECT_NE(text.str().find("Contact Tessaly Corporation for assistance (Orrin Test Product "
                             "0.8.12 SR01 CR03 PR04 BLD05 Prerelease)"),
             std::string::npos)
       << text.str();
   // The caller of cstd_assert_ is this test program, so the location names it.
-  EXPECT_NE(text.str().find("file test_diag:0x"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find(kProgramLocation), std::string::npos) << text.str();
   EXPECT_NE(text.str().find("line 77"), std::string::npos) << text.str();
+#if defined(_WIN32)
+  FreeLibrary(handle);  // nor a loaded DLL
+#endif
   std::filesystem::remove_all(dir);
 }
-#endif
 
 }  // namespace
