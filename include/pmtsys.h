@@ -2,10 +2,12 @@
 #ifndef PMTSYS_H
 #define PMTSYS_H
 
+#include "cstd_shared.h"
 #include "csys_assert.h"
 #include "csys_atomic.h"
 #include "csys_memory.h"
 #include "csys_print.h"
 #include "csys_status.h"
+#include "qzsf_rep.h"
 
 #endif /* PMTSYS_H */
