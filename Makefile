@@ -36,9 +36,10 @@ WINESERVER := /usr/lib/wine/wineserver
 WINEPREFIX_DIR := $(CURDIR)/build/mingw/wineprefix
 
 test-windows:
-	@if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x $(WINE) ]; then \
+	@if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x $(WINE) ] || \
+	    [ ! -d /usr/src/googletest ]; then \
 	  apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq g++-mingw-w64-x86-64 wine64; \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq g++-mingw-w64-x86-64 wine64 googletest; \
 	fi
 	cmake --preset mingw -DPMTSYS_WERROR=$(PMTSYS_WERROR) >/dev/null
 	cmake --build --preset mingw -j $(JOBS)
