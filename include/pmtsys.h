@@ -5,9 +5,13 @@
 #include "cstd_shared.h"
 #include "csys_assert.h"
 #include "csys_atomic.h"
+#include "csys_cleanup.h"
 #include "csys_memory.h"
 #include "csys_print.h"
+#include "csys_resource.h"
+#include "csys_shutdown.h"
 #include "csys_status.h"
+#include "csys_sync.h"
 #include "qzsf_rep.h"
 
 #endif /* PMTSYS_H */
