@@ -11,7 +11,11 @@ namespace {
 
 std::atomic<FILE*> g_output{nullptr};
 std::atomic<csys_printfAFlushHookFunc> g_flushHook{nullptr};
-std::atomic<csys_printfAPrintHookFunc> g_printHook{nullptr};
+// Wrapped: on some targets va_list carries an attribute that std::atomic would drop.
+struct PrintHook {
+  csys_printfAPrintHookFunc func;
+};
+std::atomic<PrintHook> g_printHook{PrintHook{nullptr}};
 std::atomic<cfDiagStreamFunc> g_diagStream{nullptr};
 
 constexpr size_t kDiagBufferSize = 1024;
@@ -43,7 +47,7 @@ CSYS_API csys_status csys_printfASetHooks(const csys_printfAHooks* hooks) {
   csys_printfAHooks value{nullptr, nullptr};
   if (hooks != nullptr) value = *hooks;
   g_flushHook.store(value.flushHook, std::memory_order_relaxed);
-  g_printHook.store(value.printHook, std::memory_order_relaxed);
+  g_printHook.store(PrintHook{value.printHook}, std::memory_order_relaxed);
   return CSYS_OK;
 }
 
@@ -52,7 +56,7 @@ CSYS_API csys_status csys_printfA(const char* format, ...) {
   CSYS_RETURN_IF_FAILED(csys_printfGetOutput(&stream));
   va_list args;
   va_start(args, format);
-  if (const auto printHook = g_printHook.load(std::memory_order_relaxed)) {
+  if (const auto printHook = g_printHook.load(std::memory_order_relaxed).func) {
     printHook(stream, format, args);
   } else {
     std::vfprintf(stream, format, args);
