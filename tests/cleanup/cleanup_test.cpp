@@ -154,17 +154,6 @@ TEST_F(Cleanup, UnknownKindAsserts) {
   EXPECT_TRUE(g_calls.empty());
 }
 
-TEST_F(Cleanup, TagsInOrderCollapseIntoOneInterval) {
-  const auto before = report();
-  EXPECT_EQ(before.first, 0);
-  EXPECT_EQ(before.second, "");
-  for (int i = 0; i < 10; ++i) {
-    CleanupFrame<1> frame;
-    EXPECT_EQ(frame.close(), CSYS_OK);
-  }
-  EXPECT_EQ(report().first, 0);
-}
-
 TEST_F(Cleanup, LeakedTagsAreListedAsRanges) {
   const int32_t base = csys_cleanup_getNextTag();  // never logged: a leak
   const int32_t t1 = csys_cleanup_getNextTag();
@@ -191,20 +180,10 @@ TEST_F(Cleanup, LeakedTagsAreListedAsRanges) {
   EXPECT_EQ(text, "");
 }
 
-TEST_F(Cleanup, SingleTagGapPrintsOneTag) {
-  const int32_t first = csys_cleanup_getNextTag();
-  for (int32_t tag = 0; tag < first; ++tag) csys_cleanup_logExecute(tag);
-  const int32_t missing = csys_cleanup_getNextTag();
-  const int32_t last = csys_cleanup_getNextTag();
-  csys_cleanup_logExecute(first);
-  csys_cleanup_logExecute(last);
-  const auto [leaks, text] = report();
-  EXPECT_EQ(leaks, 1);
-  EXPECT_EQ(text, "Detected cleanup leaks!\nDumping tags ->\n{C" + std::to_string(missing) +
-                      "}\n Data: End of cleanup leaks\n");
-}
-
 TEST_F(Cleanup, ConcurrentFramesLeaveNoLeaks) {
+  const auto before = report();  // no frame yet: nothing to print
+  EXPECT_EQ(before.first, 0);
+  EXPECT_EQ(before.second, "");
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([] {

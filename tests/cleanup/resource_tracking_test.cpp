@@ -11,6 +11,7 @@
 #include "csys_resource.h"
 #include "csys_sync.h"
 #include "support/report_capture.h"
+#include "support/tracking.h"
 
 namespace {
 
@@ -38,12 +39,6 @@ class ResourceTracking : public ::testing::Test {
     EXPECT_EQ(valid, 1);
     return {leaks, capture.text()};
   }
-
-  static int32_t count(const csys_resourceId& rid, uint32_t action) {
-    int32_t value = -99;
-    EXPECT_EQ(csys_resourceId_getCount(&rid, action, &value), CSYS_OK);
-    return value;
-  }
 };
 
 std::string line(int32_t id, const char* name, int action, int count) {
@@ -54,7 +49,7 @@ std::string line(int32_t id, const char* name, int action, int count) {
 TEST_F(ResourceTracking, BalancedObjectsLeaveNothing) {
   csys_mutex mutex{};
   ASSERT_EQ(csys_mutex_construct(&mutex, 1, nullptr), CSYS_OK);
-  EXPECT_EQ(count(mutex.resourceId, kWait), 1);
+  EXPECT_EQ(pmtsys_test::trackedCount(mutex.resourceId, kWait), 1);
   ASSERT_EQ(csys_mutex_unlock(&mutex), CSYS_OK);
   ASSERT_EQ(csys_mutex_destruct(&mutex), CSYS_OK);
   csys_criticalSection cs{};
@@ -91,9 +86,9 @@ TEST_F(ResourceTracking, MutexDestroyedWhileHeld) {
   int32_t acquired = 0;
   ASSERT_EQ(csys_mutex_wait(&mutex, &acquired), CSYS_OK);
   ASSERT_EQ(csys_mutex_destruct(&mutex), CSYS_OK);
-  EXPECT_EQ(count(mutex.resourceId, kConstruct), 0);
-  EXPECT_EQ(count(mutex.resourceId, kWait), 1);
-  EXPECT_EQ(count(mutex.resourceId, kDestructLocked), 1);
+  EXPECT_EQ(pmtsys_test::trackedCount(mutex.resourceId, kConstruct), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(mutex.resourceId, kWait), 1);
+  EXPECT_EQ(pmtsys_test::trackedCount(mutex.resourceId, kDestructLocked), 1);
   const auto [leaks, text] = report();
   EXPECT_EQ(leaks, 2);
   EXPECT_EQ(text, std::string(kHeader) + line(mutex.resourceId.id, "csys_mutex", 1, 1) +
@@ -115,9 +110,9 @@ TEST_F(ResourceTracking, AscendingIdsAcrossBucketsAndNegativeSums) {
                       line(2, "middle", 1, -1) + line(257, "high", 1, 1));
   // Removing a record from the middle of a bucket keeps the others in order.
   ASSERT_EQ(csys_resourceId_logAction(&low, kConstruct, -1), CSYS_OK);
-  EXPECT_EQ(count(low, kWait), 3);
-  EXPECT_EQ(count(high, kWait), 1);
-  EXPECT_EQ(count(low, kConstruct), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(low, kWait), 3);
+  EXPECT_EQ(pmtsys_test::trackedCount(high, kWait), 1);
+  EXPECT_EQ(pmtsys_test::trackedCount(low, kConstruct), 0);
 }
 
 TEST_F(ResourceTracking, FailedBucketGrowthChangesNothing) {
@@ -130,7 +125,7 @@ TEST_F(ResourceTracking, FailedBucketGrowthChangesNothing) {
   csys_memory_allocCountSetOutOfMemory(requests + 1);
   EXPECT_EQ(csys_resourceId_logAction(&rids[4], kWait, 1), CSYS_E_OUT_OF_MEMORY);
   csys_memory_allocCountSetOutOfMemory(0);
-  EXPECT_EQ(count(rids[4], kWait), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(rids[4], kWait), 0);
   EXPECT_EQ(report().first, 4);
   EXPECT_EQ(csys_resourceId_logAction(&rids[4], kWait, 1), CSYS_OK);
   EXPECT_EQ(report().first, 5);
@@ -159,12 +154,12 @@ TEST_F(ResourceTracking, DisabledTrackingCountsNothing) {
   ASSERT_EQ(csys_criticalSection_construct(&cs), CSYS_OK);
   csys_resourceSetLeakTrackingEnabled(0);
   csys_criticalSection_wait(&cs, nullptr);
-  EXPECT_EQ(count(cs.resourceId, kWait), 0);
-  EXPECT_EQ(count(cs.resourceId, kConstruct), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 0);
   csys_resourceSetLeakTrackingEnabled(1);
-  EXPECT_EQ(count(cs.resourceId, kConstruct), 1);  // the table kept what it had
-  csys_criticalSection_release(&cs);               // unmatched now: -1
-  EXPECT_EQ(count(cs.resourceId, kWait), -1);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 1);  // the table kept what it had
+  csys_criticalSection_release(&cs);                                   // unmatched now: -1
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), -1);
   csys_criticalSection_destruct(&cs);
 }
 

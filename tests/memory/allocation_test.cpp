@@ -187,18 +187,4 @@ TEST_F(Allocation, CounterWrapsAndModifyReportsTheThreshold) {
   EXPECT_EQ(csys_memory_allocCountModify(1), CSYS_OK);  // wrapped to 0, below the threshold
 }
 
-TEST_F(Allocation, PlatformQueriesReportNothing) {
-  uint64_t value = 7;
-  int32_t onChip = 7;
-  uint32_t blocks = 7;
-  EXPECT_EQ(csys_memory_getIsOnChip(&value, &onChip), CSYS_OK);
-  EXPECT_EQ(onChip, 0);
-  EXPECT_EQ(csys_memory_getOnChipMaxUsage(&value), CSYS_OK);
-  EXPECT_EQ(value, 0u);
-  EXPECT_EQ(csys_memory_getOnChipHeapSize(nullptr), CSYS_OK);
-  EXPECT_EQ(csys_memory_heapblock_add(reinterpret_cast<uintptr_t>(&value)), CSYS_OK);
-  EXPECT_EQ(csys_memory_heapblock_count(&blocks), CSYS_OK);
-  EXPECT_EQ(blocks, 0u);
-}
-
 }  // namespace

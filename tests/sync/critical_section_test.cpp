@@ -10,6 +10,7 @@
 #include "csys_memory.h"
 #include "csys_sync.h"
 #include "support/report_capture.h"
+#include "support/tracking.h"
 
 namespace {
 
@@ -19,11 +20,6 @@ constexpr uint32_t kWait = CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE;
 class CriticalSection : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
-  static int32_t count(const csys_resourceId& rid, uint32_t action) {
-    int32_t value = -99;
-    csys_resourceId_getCount(&rid, action, &value);
-    return value;
-  }
   static uint32_t requests() {
     uint32_t value = 0;
     csys_memory_allocCountGet(&value);
@@ -58,22 +54,22 @@ TEST_F(CriticalSection, RecursionAndIdempotentDestruct) {
   ASSERT_EQ(csys_criticalSection_wait(&cs, &acquired), CSYS_OK);
   EXPECT_EQ(acquired, 1);
   ASSERT_EQ(csys_criticalSection_wait(&cs, nullptr), CSYS_OK);
-  EXPECT_EQ(count(cs.resourceId, kWait), 2);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 2);
   ASSERT_EQ(csys_criticalSection_release(&cs), CSYS_OK);
   ASSERT_EQ(csys_criticalSection_release(&cs), CSYS_OK);
-  EXPECT_EQ(count(cs.resourceId, kWait), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);
   ASSERT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);
   EXPECT_EQ(cs.os, nullptr);
-  EXPECT_EQ(count(cs.resourceId, kConstruct), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 0);
   EXPECT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);  // nothing more reported
-  EXPECT_EQ(count(cs.resourceId, kConstruct), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 0);
 }
 
 TEST_F(CriticalSection, SecondTypeReportsUnderTheSameName) {
   csys_criticalSection2 cs{};
   ASSERT_EQ(csys_criticalSection2_construct(&cs), CSYS_OK);
   EXPECT_STREQ(cs.resourceId.name, "csys_criticalSection");
-  EXPECT_EQ(count(cs.resourceId, kConstruct), 1);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 1);
   ASSERT_EQ(csys_criticalSection2_wait(&cs, nullptr), CSYS_OK);
   ASSERT_EQ(csys_criticalSection2_release(&cs), CSYS_OK);
   ASSERT_EQ(csys_criticalSection2_destruct(&cs), CSYS_OK);
@@ -97,7 +93,7 @@ TEST_F(CriticalSection, ExcludesOtherThreads) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(counter, 80000);
-  EXPECT_EQ(count(cs.resourceId, kWait), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);
   csys_criticalSection_destruct(&cs);
 }
 
@@ -112,7 +108,7 @@ TEST_F(CriticalSection, ProtectReleasesEvenWhenTheFunctionFails) {
   int calls = 0;
   EXPECT_EQ(csys_criticalSection_protect(&cs, failing, &calls), CSYS_E_FAIL);
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(count(cs.resourceId, kWait), 0);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);
   std::atomic<bool> entered{false};
   std::thread other([&] {
     csys_criticalSection_wait(&cs, nullptr);
@@ -130,10 +126,7 @@ TEST_F(CriticalSection, OutOfMemoryLeavesItUnconstructed) {
   EXPECT_EQ(csys_criticalSection_construct(&cs), CSYS_E_OUT_OF_MEMORY);
   EXPECT_EQ(cs.os, nullptr);
   csys_memory_allocCountSetOutOfMemory(0);
-  int32_t leaks = -1;
-  int32_t valid = 0;
-  csys_resourceReportLeaks(0, &leaks, &valid);
-  EXPECT_EQ(leaks, 0);
+  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "cleanup/resource_tracking_internal.h"
 #include "csys_sync.h"
 #include "support/names.h"
+#include "support/tracking.h"
 
 namespace {
 
@@ -23,17 +24,6 @@ constexpr uint32_t kConstruct = CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT;
 class KernelObjects : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
-  static int32_t count(const csys_resourceId& rid, uint32_t action) {
-    int32_t value = -99;
-    csys_resourceId_getCount(&rid, action, &value);
-    return value;
-  }
-  static int32_t leaks() {
-    int32_t value = -1;
-    int32_t valid = 0;
-    csys_resourceReportLeaks(0, &value, &valid);
-    return value;
-  }
 };
 
 TEST_F(KernelObjects, NullArgumentsAndUnconstructedObjects) {
@@ -70,7 +60,8 @@ TEST_F(KernelObjects, MutexOwnershipAcrossThreads) {
     EXPECT_EQ(acquired, 0);
     EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS);  // not the owner
   }).join();
-  EXPECT_EQ(count(m.resourceId, kWait), 1);  // the refused unlock recorded nothing
+  EXPECT_EQ(pmtsys_test::trackedCount(m.resourceId, kWait),
+            1);  // the refused unlock recorded nothing
   ASSERT_EQ(csys_mutex_unlock(&m), CSYS_OK);
   std::thread([&] {
     int32_t acquired = 0;
@@ -79,7 +70,7 @@ TEST_F(KernelObjects, MutexOwnershipAcrossThreads) {
     EXPECT_EQ(csys_mutex_unlock(&m), CSYS_OK);
   }).join();
   ASSERT_EQ(csys_mutex_destruct(&m), CSYS_OK);
-  EXPECT_EQ(leaks(), 0);
+  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
 TEST_F(KernelObjects, InfiniteTimeoutWaitsUntilReleased) {
@@ -184,7 +175,7 @@ TEST_F(KernelObjects, ManualResetReleasesAllAutoResetOne) {
   EXPECT_EQ(acquired, 0);  // consumed by the one waiter
   csys_event_destruct(&manual);
   csys_event_destruct(&autoReset);
-  EXPECT_EQ(leaks(), 0);
+  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
 TEST_F(KernelObjects, NamedMutexExistingRules) {
@@ -211,7 +202,7 @@ TEST_F(KernelObjects, NamedMutexExistingRules) {
   csys_mutex_unlock(&first);
   csys_mutex_destruct(&first);
   csys_mutex_destruct(&second);
-  EXPECT_EQ(leaks(), 0);
+  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
 TEST_F(KernelObjects, NamedSemaphoreAndEventExistingRules) {
@@ -244,7 +235,7 @@ TEST_F(KernelObjects, NamedSemaphoreAndEventExistingRules) {
   csys_semaphore_destruct(&s1);
   csys_semaphore_destruct(&s2);
   csys_event_destruct(&e1);
-  EXPECT_EQ(leaks(), 0);
+  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
 TEST_F(KernelObjects, OpenedByNameMayOnlyWait) {
@@ -253,7 +244,7 @@ TEST_F(KernelObjects, OpenedByNameMayOnlyWait) {
   ASSERT_EQ(csys_event_constructNamed(&owner, name.c_str(), 0, 1, 1), CSYS_OK);
   csys_event opened{};
   ASSERT_EQ(csys_event_constructNamedExists(&opened, name.c_str()), CSYS_OK);
-  EXPECT_EQ(count(opened.resourceId, kConstruct), 1);
+  EXPECT_EQ(pmtsys_test::trackedCount(opened.resourceId, kConstruct), 1);
   int32_t acquired = 0;
   EXPECT_EQ(csys_event_waitTry(&opened, &acquired), CSYS_OK);
   EXPECT_EQ(acquired, 1);
@@ -267,22 +258,7 @@ TEST_F(KernelObjects, OpenedByNameMayOnlyWait) {
             CSYS_E_OS);
   csys_event_destruct(&opened);
   csys_event_destruct(&owner);
-  EXPECT_EQ(leaks(), 0);
-}
-
-csys_status countCall(void* context) {
-  ++*static_cast<int*>(context);
-  return CSYS_OK;
-}
-
-TEST_F(KernelObjects, ProtectRunsUnderTheMutex) {
-  csys_mutex m{};
-  ASSERT_EQ(csys_mutex_construct(&m, 0, nullptr), CSYS_OK);
-  int calls = 0;
-  EXPECT_EQ(csys_mutex_protect(&m, countCall, &calls), CSYS_OK);
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(count(m.resourceId, kWait), 0);
-  csys_mutex_destruct(&m);
+  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
 }  // namespace
