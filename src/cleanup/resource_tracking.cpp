@@ -11,6 +11,7 @@
 #include "csys_resource.h"
 #include "csys_sync.h"
 #include "diag/check.h"
+#include "os/os.h"
 
 namespace {
 
@@ -31,10 +32,7 @@ constexpr int32_t kInitialCapacity = 4;
 constexpr int32_t kLastId = 0x7FFFFFFF;
 
 int32_t g_idCounter = -1;
-std::atomic<int32_t> g_enabled{1};
 std::atomic<int32_t> g_reportAtShutdown{1};
-std::atomic<int32_t> g_initialized{0};
-std::atomic<int32_t> g_shutDown{0};
 csys_criticalSection g_lock{};
 Bucket* g_table = nullptr;
 
@@ -51,23 +49,32 @@ Record* find(Bucket& bucket, int32_t id, uint32_t actionType) {
   return nullptr;
 }
 
-bool excluded(const csys_resourceId* rid) {
-  return g_shutDown.load(std::memory_order_acquire) != 0 ||
-         g_initialized.load(std::memory_order_acquire) == 0 ||
-         g_enabled.load(std::memory_order_relaxed) == 0 || rid->id == g_lock.resourceId.id;
+bool hasState(int32_t bit) {
+  return (csys_resourceTracking_state.load(std::memory_order_acquire) & bit) != 0;
+}
+bool initialized() {
+  return hasState(CSYS_RESOURCE_TRACKING_INITIALIZED);
+}
+bool shutDown() {
+  return hasState(CSYS_RESOURCE_TRACKING_SHUT_DOWN);
 }
 
+bool excluded(const csys_resourceId* rid) {
+  return !csys_resourceTracking_isLive() || rid->id == g_lock.resourceId.id;
+}
+
+// The tracking lock is excluded from tracking, so it is entered directly rather than through
+// the wrapper's report that would only be discarded.
 csys_status lock() {
-  CSYS_CHECK(g_initialized.load(std::memory_order_acquire) != 0);
-  int32_t acquired = 0;
-  const csys_status status = csys_criticalSection_wait(&g_lock, &acquired);
-  CSYS_CHECK(CSYS_SUCCEEDED(status) && acquired == 1);
-  return status;
+  CSYS_CHECK(initialized() && g_lock.os != nullptr);
+  if (g_lock.os == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  os_criticalSectionEnter(g_lock.os);
+  return CSYS_OK;
 }
 
 csys_status unlock() {
-  if (g_shutDown.load(std::memory_order_acquire) != 0) return CSYS_OK;
-  return csys_criticalSection_release(&g_lock);
+  if (!shutDown()) os_criticalSectionLeave(g_lock.os);
+  return CSYS_OK;
 }
 
 // The first failure of an operation and of the unlock that ends it, else the unlock's status.
@@ -153,6 +160,8 @@ csys_status freeTable() {
 
 }  // namespace
 
+std::atomic<int32_t> csys_resourceTracking_state{CSYS_RESOURCE_TRACKING_ENABLED};
+
 csys_status csys_resourceTracking_init() {
   CSYS_RETURN_IF_FAILED(csys_criticalSection_construct(&g_lock));
   void* table = nullptr;
@@ -170,7 +179,8 @@ csys_status csys_resourceTracking_init() {
     csys_criticalSection_destruct(&g_lock);
     return status;
   }
-  g_initialized.store(1, std::memory_order_release);
+  csys_resourceTracking_state.fetch_or(CSYS_RESOURCE_TRACKING_INITIALIZED,
+                                       std::memory_order_release);
   return status;
 }
 
@@ -180,13 +190,13 @@ csys_status csys_resourceTracking_shutdown() {
     int32_t valid = 0;
     CSYS_RETURN_IF_FAILED(csys_resourceReportLeaks(1, &leaks, &valid));
   }
-  if (g_initialized.load(std::memory_order_acquire) == 0 ||
-      g_shutDown.load(std::memory_order_acquire) != 0) {
-    g_shutDown.store(1, std::memory_order_release);
+  if (!initialized() || shutDown()) {
+    csys_resourceTracking_state.fetch_or(CSYS_RESOURCE_TRACKING_SHUT_DOWN,
+                                         std::memory_order_release);
     return CSYS_OK;
   }
   CSYS_RETURN_IF_FAILED(lock());
-  g_shutDown.store(1, std::memory_order_release);
+  csys_resourceTracking_state.fetch_or(CSYS_RESOURCE_TRACKING_SHUT_DOWN, std::memory_order_release);
   const csys_status freed = freeTable();
   const csys_status released = csys_criticalSection_release(&g_lock);
   const csys_status destroyed = csys_criticalSection_destruct(&g_lock);
@@ -201,7 +211,7 @@ CSYS_API csys_status csys_resourceId_init(csys_resourceId* rid, const char* name
   if (rid == nullptr) return CSYS_E_INVALID_ARGUMENT;
   std::atomic_ref<int32_t> counter(g_idCounter);
   int32_t id = counter.load();
-  if (g_shutDown.load(std::memory_order_acquire) == 0) {
+  if (!shutDown()) {
     // Saturates at the last id: later objects share it rather than wrapping to negatives.
     while (id != kLastId && !counter.compare_exchange_weak(id, id + 1)) {
     }
@@ -219,7 +229,7 @@ CSYS_API csys_status csys_resourceId_logAction(const csys_resourceId* rid, uint3
   if (delta == 0 || excluded(rid)) return CSYS_OK;
   CSYS_RETURN_IF_FAILED(lock());
   csys_status status = CSYS_OK;
-  if (g_shutDown.load(std::memory_order_acquire) == 0) status = add(rid, actionType, delta);
+  if (!shutDown()) status = add(rid, actionType, delta);
   return firstFailure(status, unlock());
 }
 
@@ -230,7 +240,7 @@ CSYS_API csys_status csys_resourceId_getCount(const csys_resourceId* rid, uint32
   *count = 0;
   if (excluded(rid)) return CSYS_OK;
   CSYS_RETURN_IF_FAILED(lock());
-  if (g_shutDown.load(std::memory_order_acquire) == 0) {
+  if (!shutDown()) {
     if (const Record* record = find(bucketOf(rid->id), rid->id, actionType)) {
       *count = record->count;
     }
@@ -243,12 +253,9 @@ CSYS_API csys_status csys_resourceReportLeaks(int32_t print, int32_t* leakCount,
   if (leakCount == nullptr || valid == nullptr) return CSYS_E_INVALID_ARGUMENT;
   *leakCount = 0;
   *valid = 0;
-  if (g_shutDown.load(std::memory_order_acquire) != 0 ||
-      g_initialized.load(std::memory_order_acquire) == 0) {
-    return CSYS_OK;
-  }
+  if (shutDown() || !initialized()) return CSYS_OK;
   CSYS_RETURN_IF_FAILED(lock());
-  if (g_shutDown.load(std::memory_order_acquire) == 0) {
+  if (!shutDown()) {
     *leakCount = dump(print != 0);
     *valid = 1;
   }
@@ -256,7 +263,12 @@ CSYS_API csys_status csys_resourceReportLeaks(int32_t print, int32_t* leakCount,
 }
 
 CSYS_API csys_status csys_resourceSetLeakTrackingEnabled(int32_t enable) {
-  g_enabled.store(enable, std::memory_order_relaxed);
+  if (enable != 0) {
+    csys_resourceTracking_state.fetch_or(CSYS_RESOURCE_TRACKING_ENABLED, std::memory_order_release);
+  } else {
+    csys_resourceTracking_state.fetch_and(~CSYS_RESOURCE_TRACKING_ENABLED,
+                                          std::memory_order_release);
+  }
   return CSYS_OK;
 }
 

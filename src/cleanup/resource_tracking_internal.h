@@ -2,7 +2,31 @@
 // shutdown stage.
 #pragma once
 
+#include <atomic>
+
+#include "csys_resource.h"
 #include "csys_status.h"
+
+// Tracking state bits, in one word so that the hot paths test them with one load.
+inline constexpr int32_t CSYS_RESOURCE_TRACKING_INITIALIZED = 1;
+inline constexpr int32_t CSYS_RESOURCE_TRACKING_ENABLED = 2;
+inline constexpr int32_t CSYS_RESOURCE_TRACKING_SHUT_DOWN = 4;
+extern std::atomic<int32_t> csys_resourceTracking_state;
+
+// Running: initialized, enabled and not shut down.
+inline bool csys_resourceTracking_isLive() {
+  return (csys_resourceTracking_state.load(std::memory_order_acquire) &
+          (CSYS_RESOURCE_TRACKING_INITIALIZED | CSYS_RESOURCE_TRACKING_ENABLED |
+           CSYS_RESOURCE_TRACKING_SHUT_DOWN)) ==
+         (CSYS_RESOURCE_TRACKING_INITIALIZED | CSYS_RESOURCE_TRACKING_ENABLED);
+}
+
+// Reports an action, skipping the call altogether while tracking is not running.
+inline csys_status csys_resourceTracking_log(const csys_resourceId* rid, uint32_t actionType,
+                                             int32_t delta) {
+  return csys_resourceTracking_isLive() ? csys_resourceId_logAction(rid, actionType, delta)
+                                        : CSYS_OK;
+}
 
 // Constructs the tracking lock and the table; reports logged before this are ignored.
 csys_status csys_resourceTracking_init();

@@ -1,6 +1,7 @@
 // Critical sections: the library's cheap process-local recursive lock. The OS lock lives in a
 // separately allocated block so that callers never need the OS type; every construction,
 // destruction, entry and exit is reported to leak tracking.
+#include "cleanup/resource_tracking_internal.h"
 #include "csys_memory.h"
 #include "csys_sync.h"
 #include "diag/check.h"
@@ -23,7 +24,7 @@ csys_status construct(CriticalSection* cs, InitOs initOs) {
     status = csys_resourceId_init(&cs->resourceId, kResourceName);
     if (CSYS_SUCCEEDED(status)) {
       status =
-          csys_resourceId_logAction(&cs->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT, 1);
+          csys_resourceTracking_log(&cs->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT, 1);
     }
     if (CSYS_FAILED(status)) os_criticalSectionDelete(cs->os);
   }
@@ -44,7 +45,7 @@ csys_status destruct(CriticalSection* cs) {
   if (cs->os == nullptr) return CSYS_OK;
   os_criticalSectionDelete(cs->os);
   CSYS_RETURN_IF_FAILED(csys_memory_free_internal(&cs->os));
-  return csys_resourceId_logAction(&cs->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT, -1);
+  return csys_resourceTracking_log(&cs->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT, -1);
 }
 
 template <typename CriticalSection>
@@ -53,7 +54,7 @@ csys_status wait(CriticalSection* cs, int32_t* acquired) {
   if (cs == nullptr || cs->os == nullptr) return CSYS_E_INVALID_ARGUMENT;
   os_criticalSectionEnter(cs->os);
   if (acquired != nullptr) *acquired = 1;
-  return csys_resourceId_logAction(&cs->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+  return csys_resourceTracking_log(&cs->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
 }
 
 template <typename CriticalSection>
@@ -62,7 +63,7 @@ csys_status release(CriticalSection* cs) {
   // Once left, the object may be destroyed or reused by another thread: log on a copy.
   const csys_resourceId rid = cs->resourceId;
   os_criticalSectionLeave(cs->os);
-  return csys_resourceId_logAction(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1);
+  return csys_resourceTracking_log(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Mutexes, semaphores and events: thin wrappers over the OS layer's kernel objects that turn
 // OS answers into statuses and report to leak tracking. The OS serializes the objects; the
 // library holds no lock of its own around them.
+#include "cleanup/resource_tracking_internal.h"
 #include "csys_sync.h"
 #include "diag/check.h"
 #include "diag/type_checks.h"
@@ -28,7 +29,7 @@ uint32_t createdByThisCall(const char* name) {
 
 csys_status track(csys_resourceId* rid, const char* resourceName) {
   CSYS_RETURN_IF_FAILED(csys_resourceId_init(rid, resourceName));
-  return csys_resourceId_logAction(rid, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT, 1);
+  return csys_resourceTracking_log(rid, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT, 1);
 }
 
 // The OS wait: a time-out is a success with *acquired 0; an abandoned mutex is acquired.
@@ -74,7 +75,7 @@ template <typename Object>
 csys_status destructCommon(Object* object) {
   os_closeHandle(osHandle(object->handle));
   object->handle = nullptr;
-  return csys_resourceId_logAction(&object->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT,
+  return csys_resourceTracking_log(&object->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT,
                                    -1);
 }
 
@@ -102,7 +103,7 @@ csys_status mutexConstructCommon(csys_mutex* m, const char* name, int32_t allowE
   if (owned != nullptr) *owned = isOwned;
   CSYS_RETURN_IF_FAILED(track(&m->resourceId, kMutexName));
   if (isOwned == 0) return CSYS_OK;
-  return csys_resourceId_logAction(&m->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+  return csys_resourceTracking_log(&m->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
 }
 
 csys_status semaphoreConstructCommon(csys_semaphore* s, const char* name, int32_t allowExisting,
@@ -135,7 +136,7 @@ csys_status mutexWaitCommon(csys_mutex* m, uint32_t timeoutMs, int32_t* acquired
   CSYS_RETURN_IF_FAILED(waitCommon(m, timeoutMs, &got));
   if (acquired != nullptr) *acquired = got;
   if (got == 0) return CSYS_OK;
-  return csys_resourceId_logAction(&m->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+  return csys_resourceTracking_log(&m->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
 }
 
 }  // namespace
@@ -165,7 +166,7 @@ CSYS_API csys_status csys_mutex_destruct(csys_mutex* m) {
   CSYS_RETURN_IF_FAILED(
       csys_resourceId_getCount(&m->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, &held));
   if (held == 0) return CSYS_OK;
-  return csys_resourceId_logAction(&m->resourceId, CSYS_RESOURCE_ACTION_DESTRUCT_WHILE_LOCKED, 1);
+  return csys_resourceTracking_log(&m->resourceId, CSYS_RESOURCE_ACTION_DESTRUCT_WHILE_LOCKED, 1);
 }
 
 CSYS_API csys_status csys_mutex_wait(csys_mutex* m, int32_t* acquired) {
@@ -185,7 +186,7 @@ CSYS_API csys_status csys_mutex_unlock(csys_mutex* m) {
   // Once released, another thread may destroy the object: log on a copy.
   const csys_resourceId rid = m->resourceId;
   if (!os_releaseMutex(osHandle(m->handle))) return CSYS_E_OS;
-  return csys_resourceId_logAction(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1);
+  return csys_resourceTracking_log(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1);
 }
 
 CSYS_API csys_status csys_mutex_protect(csys_mutex* m, csys_initFunc fn, void* context) {

@@ -48,6 +48,24 @@ csys_status constructGlobal() {
   return status;
 }
 
+// Kept out of line so that the fast path of csys_initializeOnce stays a load and a return.
+[[gnu::noinline]] csys_status initializeOnceLocked(csys_initFunc init, void* context,
+                                                   int32_t* flag) {
+  csys_mutex* global = nullptr;
+  CSYS_RETURN_IF_FAILED(csys_mutex_getGlobal(&global));
+  int32_t acquired = 0;
+  CSYS_RETURN_IF_FAILED(csys_mutex_wait(global, &acquired));
+  CSYS_CHECK(acquired == 1);
+  csys_status status = CSYS_OK;
+  if (std::atomic_ref<int32_t>(*flag).load(std::memory_order_relaxed) == 0) {
+    status = init(context);
+    // Everything the init function wrote is visible to whoever reads the 1.
+    if (!CSYS_FAILED(status)) std::atomic_ref<int32_t>(*flag).store(1, std::memory_order_release);
+  }
+  const csys_status unlocked = csys_mutex_unlock(global);
+  return CSYS_FAILED(status) ? status : unlocked;
+}
+
 }  // namespace
 
 csys_status csys_mutex_shutdownGlobal(void* /*context*/) {
@@ -89,21 +107,9 @@ CSYS_API csys_status csys_mutex_getGlobal(csys_mutex** mutex) {
 
 CSYS_API csys_status csys_initializeOnce(csys_initFunc init, void* context, int32_t* flag) {
   if (init == nullptr || flag == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  // Fast path: one acquire load, paired with the release store below.
+  // Fast path: one acquire load, paired with the release store of the slow path.
   if (std::atomic_ref<int32_t>(*flag).load(std::memory_order_acquire) != 0) return CSYS_OK;
-  csys_mutex* global = nullptr;
-  CSYS_RETURN_IF_FAILED(csys_mutex_getGlobal(&global));
-  int32_t acquired = 0;
-  CSYS_RETURN_IF_FAILED(csys_mutex_wait(global, &acquired));
-  CSYS_CHECK(acquired == 1);
-  csys_status status = CSYS_OK;
-  if (std::atomic_ref<int32_t>(*flag).load(std::memory_order_relaxed) == 0) {
-    status = init(context);
-    // Everything the init function wrote is visible to whoever reads the 1.
-    if (!CSYS_FAILED(status)) std::atomic_ref<int32_t>(*flag).store(1, std::memory_order_release);
-  }
-  const csys_status unlocked = csys_mutex_unlock(global);
-  return CSYS_FAILED(status) ? status : unlocked;
+  return initializeOnceLocked(init, context, flag);
 }
 
 CSYS_API csys_status csys_criticalSection_constructSingleton(csys_criticalSection* cs,
