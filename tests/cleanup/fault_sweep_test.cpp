@@ -1,0 +1,64 @@
+// Every allocation of the library's set-up paths fails in turn: the operation reports it,
+// holds nothing back and can be retried.
+#include <gtest/gtest.h>
+
+#include "cleanup/resource_tracking_internal.h"
+#include "cleanup/shutdown_internal.h"
+#include "csys_cleanup.h"
+#include "csys_shutdown.h"
+#include "csys_sync.h"
+#include "support/fault_loop.h"
+#include "support/tracking.h"
+
+namespace {
+
+TEST(FaultSweep, ResourceTrackingInitialization) {
+  const uint32_t needed =
+      pmtsys_test::sweepAllocationFailures([] { return csys_resourceTracking_init(); },
+                                           [] { EXPECT_FALSE(csys_resourceTracking_isLive()); });
+  EXPECT_GT(needed, 256u);  // the lock, the bucket table and one array per bucket
+  EXPECT_TRUE(csys_resourceTracking_isLive());
+  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
+}
+
+TEST(FaultSweep, CriticalSectionUnderTracking) {
+  ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK);
+  // Fill the bucket of the next id so that recording the construction must grow it.
+  csys_resourceId probe{};
+  csys_resourceId_init(&probe, "probe");
+  for (int32_t k = 1; k <= 4; ++k) {
+    const csys_resourceId filler{probe.id + 1 + 256 * k, "filler"};
+    ASSERT_EQ(csys_resourceId_logAction(&filler, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1), CSYS_OK);
+  }
+  csys_criticalSection cs{};
+  pmtsys_test::sweepAllocationFailures([&] { return csys_criticalSection_construct(&cs); },
+                                       [&] {
+                                         EXPECT_EQ(cs.os, nullptr);
+                                         EXPECT_EQ(pmtsys_test::leakRecords(), 4);
+                                       });
+  EXPECT_NE(cs.os, nullptr);
+  EXPECT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);
+}
+
+int g_runs = 0;
+csys_status countRun(void*) {
+  ++g_runs;
+  return CSYS_OK;
+}
+
+TEST(FaultSweep, FirstShutdownRegistration) {
+  // The first registration creates the registry lock object and grows the list.
+  pmtsys_test::sweepAllocationFailures([] { return csys_shutdown_register(countRun, nullptr); },
+                                       [] {});
+  csys_cleanupSetReportLeaksAtShutdown(0);
+  csys_resourceSetReportLeaksAtShutdown(0);
+  // The failed attempts left nothing behind: the one registration made runs once.
+  g_runs = 0;
+  bool elected = false;
+  ASSERT_EQ(csys_shutdown_request(&elected), CSYS_OK);
+  ASSERT_TRUE(elected);
+  EXPECT_EQ(csys_shutdown_finishRequest(), CSYS_OK);
+  EXPECT_EQ(g_runs, 1);
+}
+
+}  // namespace
