@@ -1,11 +1,15 @@
-// Reading version resources from synthesized PE files: the values a resource compiler's output
-// yields, and "no version" (never a crash or a stray read) for anything missing or damaged.
+// Version resources of synthesized PE files. The core's tests (tests/diag) read the fixed version
+// and two strings of a well-formed PE32+ file; these cover PE32, key matching, values cut to the
+// buffer, and the answer to missing, foreign, damaged and truncated files and failing reads: "no
+// version", never a crash or a read outside the data.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "os/os.h"
@@ -18,21 +22,25 @@ namespace {
 
 using pmtsys_test::buildPeWithResource;
 using pmtsys_test::buildVersionResource;
-using pmtsys_test::VersionFixture;
 
 constexpr char kProductName[] = "\\StringFileInfo\\040904B0\\ProductName";
 
-VersionFixture orrinFixture() {
+// U+00AE takes two bytes in UTF-8, U+1F600 (a surrogate pair) four.
+pmtsys_test::VersionFixture orrin() {
   return {{812, 10103, 4, 5},
-          {{"ProductName", "Orrin Test Product"}, {"SpecialBuild", "Prerelease"}}};
+          {{"ProductName", "Orrin Test Product"},
+           {"SpecialBuild", "Prerelease"},
+           {"Comments", "a\u00AE\U0001F600"}}};
+}
+
+std::string query(const std::vector<uint8_t>& data, const char* path, size_t capacity = 64) {
+  std::vector<char> buffer(capacity, 'x');
+  if (!os_versionQueryString(data.data(), path, buffer.data(), capacity)) return "<missing>";
+  return buffer.data();
 }
 
 class VersionResourceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = pmtsys_test::makeTempDir();
-    path_ = dir_ + "/orrinversn64.dll";
-  }
   void TearDown() override {
 #if !defined(_WIN32)
     os_posixSyscallsReset();
@@ -52,179 +60,114 @@ class VersionResourceTest : public ::testing::Test {
     return data;
   }
 
-  // Expects the file to have no readable version, for the given reason.
-  void expectNoVersion(uint32_t error) const {
-    os_setLastError(0);
-    EXPECT_EQ(os_fileVersionInfoSize(path_.c_str()), 0u);
-    EXPECT_EQ(os_getLastError(), error);
+  // Both calls fail with `error`, even given room for any block.
+  void expectNoVersion(uint32_t error, const std::string& path) const {
     std::vector<uint8_t> data(4096);
     os_setLastError(0);
-    EXPECT_FALSE(os_fileVersionInfo(path_.c_str(), 4096, data.data()));
+    EXPECT_EQ(os_fileVersionInfoSize(path.c_str()), 0u);
+    EXPECT_EQ(os_getLastError(), error);
+    os_setLastError(0);
+    EXPECT_FALSE(os_fileVersionInfo(path.c_str(), 4096, data.data()));
     EXPECT_EQ(os_getLastError(), error);
   }
 
-  static std::string queryString(const std::vector<uint8_t>& data, const char* path,
-                                 size_t capacity = 256) {
-    std::vector<char> buffer(capacity, 'x');
-    if (!os_versionQueryString(data.data(), path, buffer.data(), capacity)) return "<missing>";
-    return buffer.data();
-  }
-
-  std::string dir_;
-  std::string path_;
+  const std::string dir_ = pmtsys_test::makeTempDir();
+  const std::string path_ = dir_ + "/orrinversn64.dll";
 };
 
-TEST_F(VersionResourceTest, ReadsFixedInfoAndStrings) {
-  const std::vector<uint8_t> resource = buildVersionResource(orrinFixture());
+TEST_F(VersionResourceTest, MissingFilesAndBothImageFormats) {
+  expectNoVersion(OS_ERROR_FILE_NOT_FOUND, path_);
+  write({});
+  expectNoVersion(OS_ERROR_PATH_NOT_FOUND, path_ + "/orrinversn64.dll");  // a file as directory
+  const std::vector<uint8_t> resource = buildVersionResource(orrin());
   for (const auto format : {pmtsys_test::PeFormat::pe32Plus, pmtsys_test::PeFormat::pe32}) {
     write(buildPeWithResource(resource, format));
-#if defined(_WIN32)
     // Windows adds room for VerQueryValueA's conversion of the text to the ANSI code page.
     EXPECT_GE(os_fileVersionInfoSize(path_.c_str()), resource.size());
-#else
-    EXPECT_EQ(os_fileVersionInfoSize(path_.c_str()), resource.size());
-#endif
     const std::vector<uint8_t> data = read();
     ASSERT_FALSE(data.empty());
-
     os_fixedFileInfo info{};
     ASSERT_TRUE(os_versionQueryFixed(data.data(), &info));
-    EXPECT_EQ(info.fileVersionMS, 0x032C2777u);
-    EXPECT_EQ(info.fileVersionLS, 0x00040005u);
-    EXPECT_EQ(info.productVersionMS, 0x032C2777u);
+    EXPECT_EQ(info.productVersionMS, 0x032C2777u);  // the core checks the file version words
     EXPECT_EQ(info.productVersionLS, 0x00040005u);
-
-    EXPECT_EQ(queryString(data, kProductName), "Orrin Test Product");
-    EXPECT_EQ(queryString(data, "\\StringFileInfo\\040904B0\\SpecialBuild"), "Prerelease");
-    // Keys match without regard to case.
-    EXPECT_EQ(queryString(data, "\\stringfileinfo\\040904b0\\SPECIALBUILD"), "Prerelease");
-    EXPECT_EQ(queryString(data, "\\StringFileInfo\\040904B0\\CompanyName"), "<missing>");
-    EXPECT_EQ(queryString(data, "\\StringFileInfo\\040704B0\\ProductName"), "<missing>");
-    EXPECT_EQ(queryString(data, "\\StringFileInfo\\040904B0\\ProductNam"), "<missing>");
-    EXPECT_EQ(queryString(data, kProductName, 6), "Orrin");  // cut to the buffer
-    // A capacity of 0 only tells whether the value exists.
-    EXPECT_TRUE(os_versionQueryString(data.data(), kProductName, nullptr, 0));
+    EXPECT_EQ(query(data, kProductName), "Orrin Test Product");
   }
 }
 
-TEST_F(VersionResourceTest, MissingFilesHaveNoVersion) {
-  expectNoVersion(OS_ERROR_FILE_NOT_FOUND);
-  // A regular file used as a directory.
-  write({});
-  os_setLastError(0);
-  EXPECT_EQ(os_fileVersionInfoSize((path_ + "/orrinversn64.dll").c_str()), 0u);
-  EXPECT_EQ(os_getLastError(), OS_ERROR_PATH_NOT_FOUND);
-}
-
-TEST_F(VersionResourceTest, FixedInfoMustBePresentAndSigned) {
-  VersionFixture fixture = orrinFixture();
-  fixture.withFixedInfo = false;
-  std::vector<uint8_t> data = buildVersionResource(fixture);
+// Keys match without regard to case; values are UTF-8, cut whole characters at a time to fit.
+// Fixed information must carry its signature (the core's tests leave it out altogether).
+TEST(VersionQueryOs, KeysValuesAndFixedInfo) {
+  std::vector<uint8_t> data = buildVersionResource(orrin());
+  const char* comments = "\\StringFileInfo\\040904B0\\Comments";
+  const std::tuple<const char*, size_t, std::string> cases[] = {
+      {"\\stringfileinfo\\040904b0\\SPECIALBUILD", 64, "Prerelease"},
+      {"\\StringFileInfo\\040704B0\\ProductName", 64, "<missing>"},
+      {"\\StringFileInfo\\040904B0\\ProductNam", 64, "<missing>"},
+      {kProductName, 1, ""},
+      {comments, 64, "a\u00AE\U0001F600"},
+      {comments, 3, "a"},
+      {comments, 4, "a\u00AE"},
+      {comments, 7, "a\u00AE"},
+  };
+  for (const auto& [path, capacity, expected] : cases) {
+    EXPECT_EQ(query(data, path, capacity), expected) << path << " " << capacity;
+  }
+  // A capacity of 0 only tells whether the value exists.
+  EXPECT_TRUE(os_versionQueryString(data.data(), kProductName, nullptr, 0));
   os_fixedFileInfo info{};
-  EXPECT_FALSE(os_versionQueryFixed(data.data(), &info));
-  EXPECT_EQ(queryString(data, kProductName), "Orrin Test Product");
-
-  data = buildVersionResource(orrinFixture());
   data[40] ^= 1;  // the signature follows the 40-byte root header
   EXPECT_FALSE(os_versionQueryFixed(data.data(), &info));
 }
 
-TEST_F(VersionResourceTest, StringsAreUtf8CutToTheBuffer) {
-  const std::string longName(300, 'n');
-  VersionFixture fixture = orrinFixture();
-  // U+00AE takes two bytes in UTF-8, U+1F600 (a surrogate pair) four.
-  fixture.strings = {{"ProductName", longName}, {"Comments", "a\u00AE\U0001F600"}};
-  const std::vector<uint8_t> data = buildVersionResource(fixture);
-
-  EXPECT_EQ(queryString(data, kProductName, 301), longName);
-  EXPECT_EQ(queryString(data, kProductName, 16), std::string(15, 'n'));
-  EXPECT_EQ(queryString(data, kProductName, 1), "");
-
-  const char* comments = "\\StringFileInfo\\040904B0\\Comments";
-  EXPECT_EQ(queryString(data, comments), "a\u00AE\U0001F600");
-  // A character that does not fit whole is left out whole.
-  EXPECT_EQ(queryString(data, comments, 3), "a");
-  EXPECT_EQ(queryString(data, comments, 4), "a\u00AE");
-  EXPECT_EQ(queryString(data, comments, 7), "a\u00AE");
-}
-
-// The rest checks the POSIX backend's own PE reader: damaged files and blocks, a short buffer
-// and injected read failures. On Windows the reader is version.dll's: Wine's crashes on some
-// damaged files, reports 1812 where this reader reports 1813, does not check the root key, and
-// GetFileVersionInfoA fills a short buffer as far as it goes.
+// The rest checks the POSIX backend's own PE reader. On Windows the reader is version.dll's:
+// Wine's crashes on some damaged files, reports 1812 where this reader reports 1813, does not
+// check the root key, and GetFileVersionInfoA fills a short buffer as far as it goes.
 #if !defined(_WIN32)
-void put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-TEST_F(VersionResourceTest, ForeignFilesHaveNoVersion) {
-  write({});
-  expectNoVersion(OS_ERROR_RESOURCE_TYPE_NOT_FOUND);
-  write({'n', 'o', 't', ' ', 'a', ' ', 'D', 'L', 'L', '\n'});
-  expectNoVersion(OS_ERROR_RESOURCE_TYPE_NOT_FOUND);
-
-  // An image without a resource directory.
-  write(buildPeWithResource({}));
-  expectNoVersion(OS_ERROR_RESOURCE_TYPE_NOT_FOUND);
-
-  // Resources, but none of type RT_VERSION (16).
-  std::vector<uint8_t> file = buildPeWithResource(buildVersionResource(orrinFixture()));
-  put32(file, pmtsys_test::kPeResourceOffset + 16, 6);
-  write(file);
-  expectNoVersion(OS_ERROR_RESOURCE_TYPE_NOT_FOUND);
-}
-
-TEST_F(VersionResourceTest, DamagedHeadersMeanNoVersion) {
-  const std::vector<uint8_t> valid = buildPeWithResource(buildVersionResource(orrinFixture()));
+// Foreign files and damaged headers have no version. Of every prefix of a good file, only those
+// that hold the whole block have one. Every byte of the block set to 0x00 and to 0xFF: whatever
+// the damaged block yields, nothing reads outside it (ASan watches) and no search runs forever.
+TEST_F(VersionResourceTest, ForeignTruncatedAndDamagedFiles) {
+  const std::vector<uint8_t> resource = buildVersionResource(orrin());
+  const std::vector<uint8_t> valid = buildPeWithResource(resource);
+  const size_t pe = pmtsys_test::kPeHeaderOffset, resources = pmtsys_test::kPeResourceOffset;
   const size_t dataEntry = pmtsys_test::kPeResourceDataEntryOffset;
-  const struct {
-    const char* what;
-    size_t at;
-    uint32_t value;
-  } damages[] = {
-      {"PE header offset past the end", 0x3C, 0xFFFFFFF0u},
-      {"PE signature", pmtsys_test::kPeHeaderOffset, 0x00004551u},
-      {"optional header magic", pmtsys_test::kPeHeaderOffset + 24, 0x0000010Cu},
-      {"directory count without resources", pmtsys_test::kPeHeaderOffset + 24 + 108, 2},
-      {"section count 0", pmtsys_test::kPeHeaderOffset + 4, 0x00008664u},
-      {"subdirectory past the end of the file", pmtsys_test::kPeResourceOffset + 20, 0x8000FFF0u},
-      {"language entry that is a directory", pmtsys_test::kPeResourceOffset + 68, 0x80000000u},
-      {"resource outside every section", dataEntry, 0x00100000u},
-      {"section that ends before the resource", pmtsys_test::kPeHeaderOffset + 24 + 240 + 8, 0x50},
-      {"resource larger than its section", dataEntry + 4, 0xFFFFFFF0u},
-      {"resource smaller than its block", dataEntry + 4, 100},
-      {"block length below a node header", pmtsys_test::kPeVersionOffset, 4},
+  const size_t block = pmtsys_test::kPeVersionOffset, blockEnd = block + resource.size();
+  // An empty file, a text file, an image without a resource directory.
+  std::vector<std::vector<uint8_t>> files = {
+      {}, {'n', 'o', 't', ' ', 'P', 'E'}, buildPeWithResource({})};
+  const std::pair<size_t, uint32_t> damages[] = {
+      {resources + 16, 6},            // resources, but none of type RT_VERSION (16)
+      {0x3C, 0xFFFFFFF0u},            // PE header offset past the end
+      {pe, 0x00004551u},              // PE signature
+      {pe + 24, 0x0000010Cu},         // optional header magic
+      {pe + 24 + 108, 2},             // directory count without resources
+      {pe + 4, 0x00008664u},          // section count 0
+      {resources + 20, 0x8000FFF0u},  // subdirectory past the end of the file
+      {resources + 68, 0x80000000u},  // language entry that is a directory
+      {dataEntry, 0x00100000u},       // resource outside every section
+      {pe + 24 + 240 + 8, 0x50},      // section that ends before the resource
+      {dataEntry + 4, 0xFFFFFFF0u},   // resource larger than its section
+      {dataEntry + 4, 100},           // resource smaller than its block
+      {block, 4},                     // block length below a node header
   };
-  for (const auto& damage : damages) {
-    SCOPED_TRACE(damage.what);
-    std::vector<uint8_t> file = valid;
-    put32(file, damage.at, damage.value);
-    write(file);
-    expectNoVersion(OS_ERROR_RESOURCE_TYPE_NOT_FOUND);
+  for (const auto& [at, value] : damages) {
+    files.push_back(valid);
+    for (size_t i = 0; i < 4; ++i) files.back()[at + i] = static_cast<uint8_t>(value >> (8 * i));
   }
-}
-
-TEST_F(VersionResourceTest, EveryTruncationFailsCleanlyUntilTheBlockIsWhole) {
-  const std::vector<uint8_t> resource = buildVersionResource(orrinFixture());
-  const std::vector<uint8_t> file = buildPeWithResource(resource);
-  const size_t blockEnd = pmtsys_test::kPeVersionOffset + resource.size();
-  for (size_t length = 0; length <= file.size(); ++length) {
-    SCOPED_TRACE(length);
-    write(std::vector<uint8_t>(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)));
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(i);
+    write(files[i]);
+    expectNoVersion(OS_ERROR_RESOURCE_TYPE_NOT_FOUND, path_);
+  }
+  for (size_t length = 0; length <= valid.size(); ++length) {
+    write({valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(length)});
     const std::vector<uint8_t> data = read();
-    ASSERT_EQ(!data.empty(), length >= blockEnd);
+    ASSERT_EQ(!data.empty(), length >= blockEnd) << length;
     if (!data.empty()) {
-      EXPECT_EQ(queryString(data, kProductName), "Orrin Test Product");
+      EXPECT_EQ(query(data, kProductName), "Orrin Test Product");
     }
   }
-}
-
-TEST_F(VersionResourceTest, DamagedBlockNeverReadsPastItsNodes) {
-  const std::vector<uint8_t> resource = buildVersionResource(orrinFixture());
-  const std::vector<uint8_t> valid = buildPeWithResource(resource);
-  // Every byte of the block set to 0x00 and to 0xFF: lengths, keys, value lengths, types.
-  for (size_t at = pmtsys_test::kPeVersionOffset;
-       at < pmtsys_test::kPeVersionOffset + resource.size(); ++at) {
+  for (size_t at = block; at < blockEnd; ++at) {
     for (const uint8_t value : {uint8_t{0x00}, uint8_t{0xFF}}) {
       std::vector<uint8_t> file = valid;
       file[at] = value;
@@ -241,101 +184,58 @@ TEST_F(VersionResourceTest, DamagedBlockNeverReadsPastItsNodes) {
   }
 }
 
-TEST_F(VersionResourceTest, MalformedNodesEndTheSearch) {
-  const std::vector<uint8_t> valid = buildVersionResource(orrinFixture());
-  // Offsets in that block: StringFileInfo follows the root header (40) and the fixed info (52),
-  // the table "040904B0" its 36-byte header, the ProductName string the table's 24-byte header.
-  const size_t table = 92 + 36;
-  const size_t productName = table + 24;
-  const char* specialBuild = "\\StringFileInfo\\040904B0\\SpecialBuild";
-
-  // A string of length 0 before the one wanted: no progress is possible, so nothing is found.
-  std::vector<uint8_t> data = valid;
-  data[productName] = 0;
-  EXPECT_EQ(queryString(data, specialBuild), "<missing>");
-
-  // A table longer than its parent.
-  data = valid;
-  data[table] = 0xFF;
-  data[table + 1] = 0xFF;
-  EXPECT_EQ(queryString(data, kProductName), "<missing>");
-
-  // Roots that are nothing but a header, in blocks of exactly that size: 36 bytes end the key
-  // before its terminator, 40 hold key, terminator and padding but no value.
+// The root key must be "VS_VERSION_INFO"; roots that are nothing but a header, in blocks of
+// exactly that size, hold nothing (36 bytes end the key before its terminator, 40 hold key,
+// terminator and padding but no value). Other damaged nodes are among the damaged bytes above.
+TEST(VersionQueryOs, MalformedRootsFindNothing) {
+  std::vector<uint8_t> data = buildVersionResource(orrin());
+  data[6 + 2 * 8] = 'X';  // "VS_VERSIXN_INFO"
+  os_fixedFileInfo info{};
+  EXPECT_FALSE(os_versionQueryFixed(data.data(), &info));
+  EXPECT_EQ(query(data, kProductName), "<missing>");
   constexpr char kKey[] = "VS_VERSION_INFO";
   for (const size_t size : {size_t{36}, size_t{40}}) {
-    SCOPED_TRACE(size);
     std::vector<uint8_t> root(size, 0);
     root[0] = static_cast<uint8_t>(size);
     for (size_t i = 0; i + 1 < sizeof kKey; ++i) root[6 + 2 * i] = static_cast<uint8_t>(kKey[i]);
-    os_fixedFileInfo info{};
-    EXPECT_FALSE(os_versionQueryFixed(root.data(), &info));
-    EXPECT_EQ(queryString(root, kProductName), "<missing>");
+    EXPECT_FALSE(os_versionQueryFixed(root.data(), &info)) << size;
+    EXPECT_EQ(query(root, kProductName), "<missing>") << size;
   }
-}
-
-TEST_F(VersionResourceTest, RootKeyMustNameVersionInfo) {
-  std::vector<uint8_t> data = buildVersionResource(orrinFixture());
-  data[6 + 2 * 8] = 'X';  // the key "VS_VERSION_INFO" becomes "VS_VERSIXN_INFO"
-  os_fixedFileInfo info{};
-  EXPECT_FALSE(os_versionQueryFixed(data.data(), &info));
-  EXPECT_EQ(queryString(data, kProductName), "<missing>");
-}
-
-TEST_F(VersionResourceTest, TooSmallBufferIsRefused) {
-  write(buildPeWithResource(buildVersionResource(orrinFixture())));
-  const uint32_t size = os_fileVersionInfoSize(path_.c_str());
-  std::vector<uint8_t> data(size);
-  os_setLastError(0);
-  EXPECT_FALSE(os_fileVersionInfo(path_.c_str(), size - 1, data.data()));
-  EXPECT_EQ(os_getLastError(), OS_ERROR_INVALID_PARAMETER);
 }
 
 decltype(os_sys.pread) systemPread = nullptr;
-
-// Passes the first `readsLeft` reads to the system, then fails every one.
-int readsLeft = 0;
-ssize_t failingPread(int fd, void* buffer, size_t count, off_t offset) {
-  if (readsLeft-- <= 0) {
-    errno = EIO;
-    return -1;
-  }
-  return systemPread(fd, buffer, count, offset);
-}
-
-TEST_F(VersionResourceTest, FailedReadMeansNoVersion) {
-  write(buildPeWithResource(buildVersionResource(orrinFixture())));
-  systemPread = os_sys.pread;
-  os_sys.pread = failingPread;
-  // Each read in turn fails, the final copy included, until all of them succeed.
-  std::vector<uint8_t> data(4096);
-  for (int succeeding = 0;; ++succeeding) {
-    SCOPED_TRACE(succeeding);
-    ASSERT_LT(succeeding, 100);
-    readsLeft = succeeding;
-    os_setLastError(0);
-    if (os_fileVersionInfo(path_.c_str(), 4096, data.data())) break;
-    EXPECT_EQ(os_getLastError(), OS_ERROR_RESOURCE_TYPE_NOT_FOUND);
-  }
-  os_fixedFileInfo info{};
-  EXPECT_TRUE(os_versionQueryFixed(data.data(), &info));
-}
-
-// Reads of `changedReadSize` bytes see a block whose length differs from the one first read.
-size_t changedReadSize = 0;
-ssize_t changingPread(int fd, void* buffer, size_t count, off_t offset) {
+int readsLeft = 0;           // reads passed to the system before every further one fails
+size_t changedReadSize = 0;  // reads of this size see a block length other than the first read's
+ssize_t injectedPread(int fd, void* buffer, size_t count, off_t offset) {
+  if (readsLeft-- <= 0) return errno = EIO, -1;
   const ssize_t got = systemPread(fd, buffer, count, offset);
   if (count == changedReadSize) static_cast<uint8_t*>(buffer)[0] ^= 4;
   return got;
 }
 
-TEST_F(VersionResourceTest, FileChangedBeforeTheCopyIsRefused) {
-  const std::vector<uint8_t> resource = buildVersionResource(orrinFixture());
+// A buffer one byte short is refused; so is every copy for which one read fails, the final copy
+// included, and one whose block changed after it was measured.
+TEST_F(VersionResourceTest, ShortBufferFailedReadsAndChangedFilesAreRefused) {
+  const std::vector<uint8_t> resource = buildVersionResource(orrin());
   write(buildPeWithResource(resource));
-  systemPread = os_sys.pread;
-  os_sys.pread = changingPread;
-  changedReadSize = resource.size();
   std::vector<uint8_t> data(4096);
+  os_setLastError(0);
+  EXPECT_FALSE(
+      os_fileVersionInfo(path_.c_str(), static_cast<uint32_t>(resource.size() - 1), data.data()));
+  EXPECT_EQ(os_getLastError(), OS_ERROR_INVALID_PARAMETER);
+  systemPread = os_sys.pread;
+  os_sys.pread = injectedPread;
+  for (int succeeding = 0;; ++succeeding) {
+    ASSERT_LT(succeeding, 100);
+    readsLeft = succeeding;
+    os_setLastError(0);
+    if (os_fileVersionInfo(path_.c_str(), 4096, data.data())) break;
+    EXPECT_EQ(os_getLastError(), OS_ERROR_RESOURCE_TYPE_NOT_FOUND) << succeeding;
+  }
+  os_fixedFileInfo info{};
+  EXPECT_TRUE(os_versionQueryFixed(data.data(), &info));
+  readsLeft = 100;
+  changedReadSize = resource.size();
   EXPECT_FALSE(os_fileVersionInfo(path_.c_str(), 4096, data.data()));
 }
 #endif
