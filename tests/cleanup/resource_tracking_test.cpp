@@ -131,24 +131,6 @@ TEST_F(ResourceTracking, FailedBucketGrowthChangesNothing) {
   EXPECT_EQ(report().first, 5);
 }
 
-TEST_F(ResourceTracking, ConstructionFailsWhenTrackingCannotRecordIt) {
-  csys_resourceId probe{};
-  csys_resourceId_init(&probe, "probe");
-  const int32_t next = probe.id + 1;
-  for (int32_t k = 1; k <= 4; ++k) {
-    const csys_resourceId filler{next + 256 * k, "filler"};
-    ASSERT_EQ(csys_resourceId_logAction(&filler, kWait, 1), CSYS_OK);
-  }
-  uint32_t requests = 0;
-  csys_memory_allocCountGet(&requests);
-  csys_memory_allocCountSetOutOfMemory(requests + 2);  // the lock's block, not the bucket
-  csys_criticalSection cs{};
-  EXPECT_EQ(csys_criticalSection_construct(&cs), CSYS_E_OUT_OF_MEMORY);
-  EXPECT_EQ(cs.os, nullptr);
-  EXPECT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);
-  csys_memory_allocCountSetOutOfMemory(0);
-}
-
 TEST_F(ResourceTracking, DisabledTrackingCountsNothing) {
   csys_criticalSection cs{};
   ASSERT_EQ(csys_criticalSection_construct(&cs), CSYS_OK);

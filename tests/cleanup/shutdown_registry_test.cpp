@@ -109,16 +109,6 @@ TEST_F(ShutdownRegistry, FailedGrowthLeavesTheListUnchanged) {
   EXPECT_EQ(g_ran, (std::vector<std::string>{"kept"}));
 }
 
-TEST_F(ShutdownRegistry, LockCreationFailureIsRetried) {
-  csys_memory_allocCountReset();
-  csys_memory_allocCountSetOutOfMemory(1);
-  EXPECT_EQ(csys_shutdown_register(record, const_cast<char*>("x")), CSYS_E_OUT_OF_MEMORY);
-  csys_memory_allocCountSetOutOfMemory(0);
-  EXPECT_EQ(csys_shutdown_register(record, const_cast<char*>("after")), CSYS_OK);
-  EXPECT_EQ(shutDown(), CSYS_OK);
-  EXPECT_EQ(g_ran, (std::vector<std::string>{"after"}));
-}
-
 std::atomic<int> g_registeredDuringFinal{0};
 std::atomic<int> g_ranDuringFinal{0};
 csys_status countRun(void*) {

@@ -32,14 +32,12 @@ TEST(Atomic, ReportedValuesAreExact) {
   value = INT32_MAX;
   csys_atomicIncrement(&value, &result);
   EXPECT_EQ(result, INT32_MIN);  // wraps like the platform's interlocked increment
-}
-
-TEST(Atomic, PointerExchangeCoversTheWholeSlot) {
+  // Pointer slots exchange whole 64-bit values.
   void* slot = reinterpret_cast<void*>(uintptr_t{0x123456789ABCDEF0});
-  void* value = reinterpret_cast<void*>(uintptr_t{0x0FEDCBA987654321});
-  csys_atomicExchangePtr(&slot, &value);
+  void* swapped = reinterpret_cast<void*>(uintptr_t{0x0FEDCBA987654321});
+  csys_atomicExchangePtr(&slot, &swapped);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(slot), uintptr_t{0x0FEDCBA987654321});
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(value), uintptr_t{0x123456789ABCDEF0});
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(swapped), uintptr_t{0x123456789ABCDEF0});
 }
 
 TEST(Atomic, OnlyOneThreadTakesAClaimCounterToZero) {

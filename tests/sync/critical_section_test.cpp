@@ -120,13 +120,4 @@ TEST_F(CriticalSection, ProtectReleasesEvenWhenTheFunctionFails) {
   csys_criticalSection_destruct(&cs);
 }
 
-TEST_F(CriticalSection, OutOfMemoryLeavesItUnconstructed) {
-  csys_memory_allocCountSetOutOfMemory(requests() + 1);
-  csys_criticalSection cs{};
-  EXPECT_EQ(csys_criticalSection_construct(&cs), CSYS_E_OUT_OF_MEMORY);
-  EXPECT_EQ(cs.os, nullptr);
-  csys_memory_allocCountSetOutOfMemory(0);
-  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
-}
-
 }  // namespace
