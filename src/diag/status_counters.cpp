@@ -9,21 +9,22 @@
 namespace {
 
 // Plain process-wide bookkeeping; relaxed atomics only keep concurrent misuse well-defined.
+struct Side {
+  std::atomic<int64_t> calls{0};
+  std::atomic<const char*> lastFile{nullptr};
+  std::atomic<int32_t> lastLine{-1};
+};
+
 struct Counters {
   std::atomic<int32_t> level{0};
-  std::atomic<int64_t> incrementCount{0};
-  std::atomic<int64_t> decrementCount{0};
-  std::atomic<const char*> lastIncrementFile{nullptr};
-  std::atomic<const char*> lastDecrementFile{nullptr};
-  std::atomic<int32_t> lastIncrementLine{-1};
-  std::atomic<int32_t> lastDecrementLine{-1};
+  Side increment;
+  Side decrement;
 };
 
 Counters g_counters;
 
-const char* text(const std::atomic<const char*>& file) {
-  const char* value = file.load(std::memory_order_relaxed);
-  return value != nullptr ? value : "(null)";
+const char* text(const char* file) {
+  return file != nullptr ? file : "(null)";
 }
 
 constexpr const char* kIncrementReport =
@@ -33,12 +34,21 @@ constexpr const char* kDecrementReport =
     "thisDecrementFile: %s thisDecrementLine: %d\nlastIncrementFile: %s lastIncrementLine: "
     "%d\nlastDecrementFile: %s lastDecrementLine: %d\ndecrementCount: %lld\n";
 
-// Reports a call that broke the alternation, through the runtime's own printf.
-void report(const char* format, const char* file, uint32_t line, int64_t count) {
-  std::printf(format, file != nullptr ? file : "(null)", static_cast<int>(line),
-              text(g_counters.lastIncrementFile), g_counters.lastIncrementLine.load(),
-              text(g_counters.lastDecrementFile), g_counters.lastDecrementLine.load(),
-              static_cast<long long>(count));
+// One counter call: moves the level by `delta`; with checking on, a level other than
+// `expectedBefore` is reported (through the runtime's own printf) and asserted.
+void step(Side& side, int32_t delta, int32_t expectedBefore, const char* format, const char* file,
+          uint32_t line, int32_t check) {
+  const int64_t calls = side.calls.fetch_add(1, std::memory_order_relaxed) + 1;
+  const int32_t before = g_counters.level.fetch_add(delta, std::memory_order_relaxed);
+  if (check != 0 && before != expectedBefore) {
+    std::printf(format, text(file), static_cast<int>(line),
+                text(g_counters.increment.lastFile.load()), g_counters.increment.lastLine.load(),
+                text(g_counters.decrement.lastFile.load()), g_counters.decrement.lastLine.load(),
+                static_cast<long long>(calls));
+    CSYS_CHECK(false);
+  }
+  side.lastFile.store(file, std::memory_order_relaxed);
+  side.lastLine.store(static_cast<int32_t>(line), std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -47,27 +57,13 @@ extern "C" {
 
 CSYS_API csys_status csys_status_incrementCount_internal(const char* file, uint32_t line,
                                                          int32_t check) {
-  const int64_t count = g_counters.incrementCount.fetch_add(1, std::memory_order_relaxed) + 1;
-  const int32_t before = g_counters.level.fetch_add(1, std::memory_order_relaxed);
-  if (check != 0 && before != 0) {
-    report(kIncrementReport, file, line, count);
-    CSYS_CHECK(false);
-  }
-  g_counters.lastIncrementFile.store(file, std::memory_order_relaxed);
-  g_counters.lastIncrementLine.store(static_cast<int32_t>(line), std::memory_order_relaxed);
+  step(g_counters.increment, 1, 0, kIncrementReport, file, line, check);
   return CSYS_OK;
 }
 
 CSYS_API csys_status csys_status_decrementCount_internal(const char* file, uint32_t line,
                                                          int32_t check) {
-  const int64_t count = g_counters.decrementCount.fetch_add(1, std::memory_order_relaxed) + 1;
-  const int32_t before = g_counters.level.fetch_sub(1, std::memory_order_relaxed);
-  if (check != 0 && before != 1) {
-    report(kDecrementReport, file, line, count);
-    CSYS_CHECK(false);
-  }
-  g_counters.lastDecrementFile.store(file, std::memory_order_relaxed);
-  g_counters.lastDecrementLine.store(static_cast<int32_t>(line), std::memory_order_relaxed);
+  step(g_counters.decrement, -1, 1, kDecrementReport, file, line, check);
   return CSYS_OK;
 }
 

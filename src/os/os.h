@@ -70,6 +70,8 @@ using os_assertSink = void (*)(const char* message, const char* file, uint32_t l
 void os_assertReport(const char* message, const char* file, uint32_t line);
 // Replaces the sink (null restores the default); returns the previous one.
 os_assertSink os_setAssertSink(os_assertSink sink);
+// OutputDebugString: text for an attached debugger, where the platform has such a channel.
+void os_writeDebugOutput(const char* text);
 
 // ---------------------------------------------------------------------------------------------
 // Time.

@@ -159,6 +159,15 @@ long linkCount(int fd) {
   return static_cast<long>(status.st_nlink);
 }
 
+// Maps the object of an open name file; null with the last error set.
+void* mapObject(int fd) {
+  void* memory =
+      os_sys.mmap(nullptr, sizeof(SharedObject), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (memory != MAP_FAILED) return memory;
+  setLastErrorFromErrno(errno);
+  return nullptr;
+}
+
 // Builds a new object in the file (write-locked by the caller) and turns the lock into a read
 // lock. False with the last error set, leaving nothing mapped.
 bool initialize(NamedObject& named, const ObjectParams& params) {
@@ -166,12 +175,8 @@ bool initialize(NamedObject& named, const ObjectParams& params) {
     setLastErrorFromErrno(errno);
     return false;
   }
-  void* memory =
-      os_sys.mmap(nullptr, sizeof(SharedObject), PROT_READ | PROT_WRITE, MAP_SHARED, named.fd, 0);
-  if (memory == MAP_FAILED) {
-    setLastErrorFromErrno(errno);
-    return false;
-  }
+  void* memory = mapObject(named.fd);
+  if (memory == nullptr) return false;
   auto* shared = new (memory) SharedObject{};
   shared->type = params.type;
   shared->state = params.initial;
@@ -219,12 +224,8 @@ bool attach(NamedObject& named, ObjectType type) {
     os_setLastError(OS_ERROR_INVALID_HANDLE);
     return false;
   }
-  void* memory =
-      os_sys.mmap(nullptr, sizeof(SharedObject), PROT_READ | PROT_WRITE, MAP_SHARED, named.fd, 0);
-  if (memory == MAP_FAILED) {
-    setLastErrorFromErrno(errno);
-    return false;
-  }
+  void* memory = mapObject(named.fd);
+  if (memory == nullptr) return false;
   auto* shared = static_cast<SharedObject*>(memory);
   if (shared->magic != kMagic || shared->type != type ||
       strncmp(shared->name, named.name.c_str(), sizeof(shared->name)) != 0) {

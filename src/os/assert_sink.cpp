@@ -1,7 +1,6 @@
-// The default assertion report goes to standard error and to the debugger, then returns: a
-// report is not a stop (the C runtime's _assert would abort).
-#include <windows.h>
-
+// The assertion report sink, the same on every platform: the default writes the report to
+// standard error and the debugger's output, then returns; a report is not a stop (the C
+// runtime's own assertion report would abort).
 #include <atomic>
 #include <cstdio>
 
@@ -14,7 +13,7 @@ void defaultSink(const char* message, const char* file, uint32_t line) {
   std::snprintf(text, sizeof text, "Assertion failed: %s, file %s, line %u\n", message, file, line);
   std::fputs(text, stderr);
   std::fflush(stderr);
-  OutputDebugStringA(text);
+  os_writeDebugOutput(text);
 }
 
 std::atomic<os_assertSink> g_sink{defaultSink};
