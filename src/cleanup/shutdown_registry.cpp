@@ -193,7 +193,6 @@ csys_status csys_shutdown_acquireLock(cstd_ptrh* handle) {
     CSYS_CHECK(CSYS_SUCCEEDED(slept));
     if (CSYS_FAILED(slept)) return slept;
   }
-  if (handle == &g_lockHandle) return CSYS_OK;
   return cstd_ptrh_assign(handle, &g_lockHandle);
 }
 

@@ -52,6 +52,8 @@ CSYS_API csys_status csys_printfASetHooks(const csys_printfAHooks* hooks) {
 }
 
 CSYS_API csys_status csys_printfA(const char* format, ...) {
+  CSYS_CHECK(format != nullptr);
+  if (format == nullptr) return CSYS_E_INVALID_ARGUMENT;
   FILE* stream = nullptr;
   CSYS_RETURN_IF_FAILED(csys_printfGetOutput(&stream));
   va_list args;
@@ -75,6 +77,8 @@ CSYS_API void cfSetDiagStream(cfDiagStreamFunc func) {
 }
 
 CSYS_API void cfDiagPrint2(intptr_t /*unused*/, const char* format, ...) {
+  CSYS_CHECK(format != nullptr);
+  if (format == nullptr) return;
   char buffer[kDiagBufferSize];
   va_list args;
   va_start(args, format);
