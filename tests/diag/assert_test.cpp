@@ -8,9 +8,7 @@
 
 #include "csys_assert.h"
 #include "diag/assert_internal.h"
-#if !defined(_WIN32)
-#include "os/posix/syscalls.h"
-#endif
+#include "support/os_faults.h"
 #include "support/report_capture.h"
 
 namespace {
@@ -18,12 +16,10 @@ namespace {
 csys_status failingVersion(char* /*buffer*/) {
   return CSYS_E_FAIL;
 }
-#if !defined(_WIN32)  // used only by a test that needs the POSIX system-call table
 csys_status emptyVersion(char* buffer) {
   buffer[0] = '\0';
   return CSYS_OK;
 }
-#endif
 csys_status longVersion(char* buffer) {
   std::memset(buffer, 'v', CSTD_ASSERT_VERSION_CAPACITY);  // no terminator: must be cut
   return CSYS_OK;
@@ -33,9 +29,7 @@ class AssertReport : public ::testing::Test {
  protected:
   void TearDown() override {
     cstd_installAssertGetVersionAFunc_(nullptr);
-#if !defined(_WIN32)
-    os_posixSyscallsReset();
-#endif
+    pmtsys_test::restoreOsCalls();
   }
   pmtsys_test::AssertCapture capture_;
 };
@@ -61,11 +55,8 @@ TEST_F(AssertReport, NamesModuleLoadAddressAndCodeAddress) {
   EXPECT_EQ(report.message, "Contact Tessaly Corporation for assistance ( 0.0.0)");
 }
 
-// These two make the loader fail through the POSIX backend's system-call table; the Windows
-// backend calls the system directly and has no such table.
-#if !defined(_WIN32)
 TEST_F(AssertReport, UnreadablePathDropsTheModuleName) {
-  os_sys.realpath = [](const char*, char*) -> char* { return nullptr; };
+  pmtsys_test::failModulePathLookup();
   char location[CSTD_ASSERT_LOCATION_CAPACITY];
   cstd_assert_getCodeLocation(reinterpret_cast<const void*>(&cstd_assert_), location,
                               sizeof location);
@@ -73,7 +64,7 @@ TEST_F(AssertReport, UnreadablePathDropsTheModuleName) {
 }
 
 TEST_F(AssertReport, UnknownModuleAndUnknownVersionFallbacks) {
-  os_sys.dladdr = [](const void*, Dl_info*) { return 0; };
+  pmtsys_test::failModuleLookup();
   cstd_installAssertGetVersionAFunc_(emptyVersion);
   cstd_assert_(7);
   ASSERT_EQ(capture_.count(), 1u);
@@ -82,7 +73,6 @@ TEST_F(AssertReport, UnknownModuleAndUnknownVersionFallbacks) {
   EXPECT_EQ(capture_.reports()[0].message,
             "Contact Tessaly Corporation for assistance (unknown version)");
 }
-#endif
 
 TEST_F(AssertReport, FailingVersionFunctionSuppressesTheReport) {
   cstd_installAssertGetVersionAFunc_(failingVersion);

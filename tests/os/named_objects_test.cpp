@@ -70,7 +70,9 @@ TEST(NamedObjectsOs, LastErrorsAndNameRules) {
 }
 
 #if !defined(_WIN32)
-// fork(), the shared-memory files and injected system calls belong to the POSIX backend.
+// fork(), the shared-memory files and injected system calls belong to the POSIX backend. The
+// injected clock failure has no Windows counterpart: Windows waits take a relative time-out and
+// the backend reads no clock.
 
 // Whether the name's file is in /dev/shm.
 bool nameExists(const std::string& name) {

@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "csys_atomic.h"
-#if !defined(_WIN32)
-#include "os/posix/syscalls.h"
-#endif
+#include "support/os_faults.h"
 
 namespace {
 
@@ -58,47 +56,24 @@ TEST(Atomic, OnlyOneThreadTakesAClaimCounterToZero) {
   }
 }
 
-// These tests record sleeps through the POSIX backend's system-call table; the Windows backend
-// calls Sleep directly and has no such table.
-#if !defined(_WIN32)
-// Records the relative durations the OS sleep is asked for.
-std::vector<long long> g_requests;
-int recordSleep(clockid_t, int flags, const timespec* request, timespec*) {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  const long long ns = (request->tv_sec - (flags != 0 ? now.tv_sec : 0)) * 1000000000LL +
-                       (request->tv_nsec - (flags != 0 ? now.tv_nsec : 0));
-  g_requests.push_back((ns + 500000) / 1000000);  // milliseconds, rounded
-  return 0;
-}
-int g_yields = 0;
-int recordYield() {
-  ++g_yields;
-  return 0;
-}
-
+// The OS sleep records what it is asked for instead of sleeping.
 class Sleep : public ::testing::Test {
  protected:
-  void SetUp() override {
-    g_requests.clear();
-    g_yields = 0;
-    os_sys.clock_nanosleep = recordSleep;
-    os_sys.sched_yield = recordYield;
-  }
-  void TearDown() override { os_posixSyscallsReset(); }
+  void TearDown() override { pmtsys_test::restoreOsCalls(); }
+  const pmtsys_test::OsSleeps& sleeps_ = pmtsys_test::recordOsSleeps();
 };
 
 TEST_F(Sleep, RoundsToMillisecondsWithAOneMillisecondFloor) {
   EXPECT_EQ(csys_sleep(0.0002), CSYS_OK);
   EXPECT_EQ(csys_sleep(1.0049), CSYS_OK);
   EXPECT_EQ(csys_sleep(0.0015), CSYS_OK);
-  ASSERT_EQ(g_requests.size(), 3u);
-  EXPECT_EQ(g_requests[0], 1);
-  EXPECT_EQ(g_requests[1], 1005);
-  EXPECT_EQ(g_requests[2], 2);
+  ASSERT_EQ(sleeps_.milliseconds.size(), 3u);
+  EXPECT_EQ(sleeps_.milliseconds[0], 1);
+  EXPECT_EQ(sleeps_.milliseconds[1], 1005);
+  EXPECT_EQ(sleeps_.milliseconds[2], 2);
   EXPECT_EQ(csys_sleep(0.0), CSYS_OK);
-  EXPECT_EQ(g_yields, 1);
-  EXPECT_EQ(g_requests.size(), 3u);
+  EXPECT_EQ(sleeps_.yields, 1);
+  EXPECT_EQ(sleeps_.milliseconds.size(), 3u);
 }
 
 TEST_F(Sleep, RefusesNegativeAndNotANumber) {
@@ -106,18 +81,17 @@ TEST_F(Sleep, RefusesNegativeAndNotANumber) {
   EXPECT_EQ(csys_sleep(-0.0001), CSYS_E_INVALID_ARGUMENT);
   EXPECT_EQ(csys_sleep(std::nan("")), CSYS_E_INVALID_ARGUMENT);
   EXPECT_EQ(csys_sleep(-std::numeric_limits<double>::infinity()), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_TRUE(g_requests.empty());
-  EXPECT_EQ(g_yields, 0);
+  EXPECT_TRUE(sleeps_.milliseconds.empty());
+  EXPECT_EQ(sleeps_.yields, 0);
 }
 
 TEST_F(Sleep, LongDurationsAreNotWrappedIntoShortOnes) {
   // 2^32 ms and a bit: two pieces, never a short sleep of the remainder alone.
   EXPECT_EQ(csys_sleep(4294967.296 + 10.0), CSYS_OK);
-  ASSERT_EQ(g_requests.size(), 2u);
-  EXPECT_EQ(g_requests[0], 4294967294LL);
-  EXPECT_EQ(g_requests[1], 10002);
+  ASSERT_EQ(sleeps_.milliseconds.size(), 2u);
+  EXPECT_EQ(sleeps_.milliseconds[0], 4294967294LL);
+  EXPECT_EQ(sleeps_.milliseconds[1], 10002);
 }
-#endif
 
 TEST(SleepReal, SleepsAtLeastTheRequestedTime) {
   const auto start = std::chrono::steady_clock::now();

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "os/os.h"
+#include "os/win32/syscalls.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ namespace {
 bool copyModulePath(HMODULE module, char* path, size_t capacity) {
   if (capacity == 0) return false;
   const auto size = static_cast<DWORD>(std::min<size_t>(capacity, MAXDWORD));
-  const DWORD length = GetModuleFileNameA(module, path, size);
+  const DWORD length = os_sys.GetModuleFileNameA(module, path, size);
   path[std::min<size_t>(length, size - 1)] = '\0';
   return length != 0;
 }
@@ -24,7 +25,7 @@ bool os_moduleOfAddress(const void* address, uintptr_t* loadAddress, char* path,
   *loadAddress = 0;
   if (pathCapacity > 0) path[0] = '\0';
   MEMORY_BASIC_INFORMATION region{};
-  if (VirtualQuery(address, &region, sizeof region) == 0 || region.Type != MEM_IMAGE ||
+  if (os_sys.VirtualQuery(address, &region, sizeof region) == 0 || region.Type != MEM_IMAGE ||
       region.AllocationBase == nullptr) {
     return false;
   }
@@ -36,6 +37,6 @@ bool os_moduleOfAddress(const void* address, uintptr_t* loadAddress, char* path,
 // The loader appends ".dll" to a base name without an extension.
 bool os_findLoadedModule(const char* baseName, char* path, size_t pathCapacity) {
   if (pathCapacity > 0) path[0] = '\0';
-  const HMODULE module = GetModuleHandleA(baseName);
+  const HMODULE module = os_sys.GetModuleHandleA(baseName);
   return module != nullptr && copyModulePath(module, path, pathCapacity);
 }

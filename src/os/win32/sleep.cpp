@@ -2,11 +2,12 @@
 #include <windows.h>
 
 #include "os/os.h"
+#include "os/win32/syscalls.h"
 
 void os_sleep(uint32_t milliseconds) {
-  Sleep(milliseconds);
+  os_sys.Sleep(milliseconds);
 }
 
 void os_yield() {
-  SwitchToThread();
+  os_sys.SwitchToThread();
 }

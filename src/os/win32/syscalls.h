@@ -1,0 +1,18 @@
+// The Windows backend's system calls that tests need to make fail or observe go through this one
+// table, as the POSIX backend's do. Tests replace entries and restore them with
+// os_win32SyscallsReset().
+#pragma once
+
+#include <windows.h>
+
+struct os_win32Syscalls {
+  VOID(WINAPI* Sleep)(DWORD milliseconds);
+  BOOL(WINAPI* SwitchToThread)();
+  SIZE_T(WINAPI* VirtualQuery)(LPCVOID address, PMEMORY_BASIC_INFORMATION region, SIZE_T size);
+  HMODULE(WINAPI* GetModuleHandleA)(LPCSTR name);
+  DWORD(WINAPI* GetModuleFileNameA)(HMODULE module, LPSTR path, DWORD size);
+};
+
+extern os_win32Syscalls os_sys;
+
+void os_win32SyscallsReset();

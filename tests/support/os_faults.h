@@ -1,0 +1,29 @@
+// Observing and failing the OS layer's system calls the same way on every platform. Each backend
+// routes its calls through a table of its own; these helpers replace entries of whichever
+// backend is built, until restoreOsCalls().
+#pragma once
+
+#include <vector>
+
+namespace pmtsys_test {
+
+// What the OS was asked to sleep, in milliseconds (rounded), and how often the thread gave up its
+// time slice instead (a zero sleep does that).
+struct OsSleeps {
+  std::vector<long long> milliseconds;
+  int yields = 0;
+};
+
+// From now on sleeps and yields return at once and are recorded in the returned object.
+const OsSleeps& recordOsSleeps();
+
+// The loader finds the module that contains an address but cannot give its path.
+void failModulePathLookup();
+
+// No module contains any address.
+void failModuleLookup();
+
+// Every call goes to the system again.
+void restoreOsCalls();
+
+}  // namespace pmtsys_test
