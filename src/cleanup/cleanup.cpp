@@ -185,8 +185,7 @@ csys_status shutdownTracking(void* /*context*/) {
   const csys_status freed = csys_memory_free_internal(&block);
   const csys_status released = csys_criticalSection_release(&g_lock);
   const csys_status destroyed = csys_criticalSection_destruct(&g_lock);
-  if (CSYS_FAILED(freed)) return freed;
-  return CSYS_FAILED(released) ? released : destroyed;
+  return csys_firstFailure(freed, csys_firstFailure(released, destroyed));
 }
 
 }  // namespace
@@ -218,9 +217,9 @@ CSYS_API void csys_cleanupExecute_(csys_cleanupEntry* entries, int32_t* count, c
     result = runEntry(entries[i], mask);
     if (CSYS_FAILED(result)) break;  // older entries stay unrun
   }
-  if (!CSYS_FAILED(*status)) *status = result;
+  csys_mergeStatus(status, result);
   const csys_status logged = csys_cleanup_logExecute(tag);
-  if (!CSYS_FAILED(*status)) *status = logged;
+  csys_mergeStatus(status, logged);
 }
 
 CSYS_API void csys_cleanup_doId_(csys_cleanupEntry* entries, int32_t* count, csys_status* status,
@@ -234,7 +233,7 @@ CSYS_API void csys_cleanup_doId_(csys_cleanupEntry* entries, int32_t* count, csy
   if (index < 0) return;
   if (run != 0) {
     const csys_status result = runEntry(entries[index], maskFor(*status));
-    if (!CSYS_FAILED(*status)) *status = result;
+    csys_mergeStatus(status, result);
   }
   for (int32_t j = index; j + 1 < *count; ++j) entries[j] = entries[j + 1];
   entries[*count - 1].id = kEmptiedId;
@@ -249,7 +248,7 @@ CSYS_API csys_status csys_cleanup_logExecute(int32_t tag) {
   CSYS_CHECK(g_intervalCount >= 0);
   const csys_status inserted = shutDown() ? CSYS_OK : insertTag(tag);
   const csys_status released = csys_criticalSection_release(&g_lock);
-  return CSYS_FAILED(inserted) ? inserted : released;
+  return csys_firstFailure(inserted, released);
 }
 
 CSYS_API csys_status csys_cleanupReportLeaks(int32_t print, int32_t* leakCount, int32_t* valid) {

@@ -34,7 +34,6 @@ class CleanupFrame {
     return ok();
   }
   bool ok() const { return !CSYS_FAILED(status_); }
-  csys_status status() const { return status_; }
 
   // Registers a release; returns the entry's id. Kind VAR takes the address of a pointer
   // variable and a function of that variable.

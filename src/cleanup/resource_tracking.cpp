@@ -77,11 +77,6 @@ csys_status unlock() {
   return CSYS_OK;
 }
 
-// The first failure of an operation and of the unlock that ends it, else the unlock's status.
-csys_status firstFailure(csys_status work, csys_status unlockStatus) {
-  return CSYS_FAILED(work) ? work : unlockStatus;
-}
-
 csys_status add(const csys_resourceId* rid, uint32_t actionType, int32_t delta) {
   Bucket& bucket = bucketOf(rid->id);
   if (Record* record = find(bucket, rid->id, actionType)) {
@@ -200,8 +195,7 @@ csys_status csys_resourceTracking_shutdown() {
   const csys_status freed = freeTable();
   const csys_status released = csys_criticalSection_release(&g_lock);
   const csys_status destroyed = csys_criticalSection_destruct(&g_lock);
-  if (CSYS_FAILED(freed)) return freed;
-  return CSYS_FAILED(released) ? released : destroyed;
+  return csys_firstFailure(freed, csys_firstFailure(released, destroyed));
 }
 
 extern "C" {
@@ -230,7 +224,7 @@ CSYS_API csys_status csys_resourceId_logAction(const csys_resourceId* rid, uint3
   CSYS_RETURN_IF_FAILED(lock());
   csys_status status = CSYS_OK;
   if (!shutDown()) status = add(rid, actionType, delta);
-  return firstFailure(status, unlock());
+  return csys_firstFailure(status, unlock());
 }
 
 CSYS_API csys_status csys_resourceId_getCount(const csys_resourceId* rid, uint32_t actionType,

@@ -51,7 +51,7 @@ csys_status releaseRegistryLock(void** wholeField, uintptr_t /*context*/) {
   const csys_status destroyed =
       csys_criticalSection_destruct(&static_cast<RegistryLock*>(whole)->cs);
   const csys_status freed = csys_memory_free_internal(&whole);
-  return CSYS_FAILED(destroyed) ? destroyed : freed;
+  return csys_firstFailure(destroyed, freed);
 }
 
 const cstd_shared_vtable kRegistryLockOps = {releaseRegistryLock, cstd_shared_increment_default,
@@ -149,13 +149,9 @@ csys_status runList(RegistrationList& list, bool closeWhenEmpty) {
   Registration registration{};
   while (popNewest(list, &registration, closeWhenEmpty)) {
     const csys_status result = registration.func(registration.arg);
-    if (!CSYS_FAILED(status)) status = result;
+    csys_mergeStatus(&status, result);
   }
   return status;
-}
-
-void merge(csys_status* status, csys_status result) {
-  if (!CSYS_FAILED(*status)) *status = result;
 }
 
 }  // namespace
@@ -226,10 +222,10 @@ csys_status csys_shutdown_runFinal() {
   if (g_lockState.load(std::memory_order_acquire) == kLockCreated) {
     const csys_status dropped = cstd_ptrh_destruct(&g_lockHandle);
     CSYS_CHECK(CSYS_SUCCEEDED(dropped));
-    merge(&status, dropped);
+    csys_mergeStatus(&status, dropped);
   }
   g_lockReleased.store(1, std::memory_order_release);
-  merge(&status, csys_resourceTracking_shutdown());
+  csys_mergeStatus(&status, csys_resourceTracking_shutdown());
   g_done.store(1, std::memory_order_release);
   return status;
 }

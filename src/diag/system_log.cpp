@@ -3,6 +3,7 @@
 
 #include "csys_atomic.h"
 #include "csys_print.h"
+#include "diag/check.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ CSYS_API csys_status csys_log_installSystemLog(csys_log_systemEventFunc eventFun
   void* proxy = reinterpret_cast<void*>(proxyEventFunc);
   const csys_status first = csys_atomicExchangePtr(&g_eventFunc, &event);
   const csys_status second = csys_atomicExchangePtr(&g_proxyEventFunc, &proxy);
-  return CSYS_FAILED(first) ? first : second;
+  return csys_firstFailure(first, second);
 }
 
 CSYS_API csys_status csys_log_addSystemEvent(uint32_t eventId, uintptr_t eventData) {

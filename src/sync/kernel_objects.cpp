@@ -79,26 +79,25 @@ csys_status destructCommon(Object* object) {
                                    -1);
 }
 
-// A named construction that must not share an existing object gives its handle back, so a
-// refused construction leaves nothing open and tracking balanced.
+// Takes a newly created handle. A named construction that must not share an existing object
+// gives the handle back, so a refused construction leaves nothing open and nothing tracked.
 template <typename Object>
-csys_status refuseExisting(Object* object, bool tracked) {
-  if (tracked) {
-    destructCommon(object);
-  } else {
-    os_closeHandle(osHandle(object->handle));
-    object->handle = nullptr;
-  }
+csys_status adoptCreated(Object* object, os_handle handle, const char* name,
+                         int32_t allowExisting) {
+  object->handle = handle;
+  if (handle == nullptr) return CSYS_E_OS;
+  object->created = createdByThisCall(name);
+  if (allowExisting != 0 || object->created == 1) return CSYS_OK;
+  os_closeHandle(handle);
+  object->handle = nullptr;
   return CSYS_E_OS;
 }
 
 csys_status mutexConstructCommon(csys_mutex* m, const char* name, int32_t allowExisting,
                                  int32_t initialOwner, int32_t* owned) {
   if (m == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  m->handle = os_createMutex(initialOwner != 0, name);
-  if (m->handle == nullptr) return CSYS_E_OS;
-  m->created = createdByThisCall(name);
-  if (allowExisting == 0 && m->created == 0) return refuseExisting(m, false);
+  CSYS_RETURN_IF_FAILED(
+      adoptCreated(m, os_createMutex(initialOwner != 0, name), name, allowExisting));
   const int32_t isOwned = initialOwner != 0 && m->created == 1 ? 1 : 0;
   if (owned != nullptr) *owned = isOwned;
   CSYS_RETURN_IF_FAILED(track(&m->resourceId, kMutexName));
@@ -109,26 +108,18 @@ csys_status mutexConstructCommon(csys_mutex* m, const char* name, int32_t allowE
 csys_status semaphoreConstructCommon(csys_semaphore* s, const char* name, int32_t allowExisting,
                                      int32_t initialCount, int32_t maximumCount) {
   if (s == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  s->handle = os_createSemaphore(initialCount, maximumCount, name);
-  if (s->handle == nullptr) return CSYS_E_OS;
-  const uint32_t created = createdByThisCall(name);
-  CSYS_RETURN_IF_FAILED(track(&s->resourceId, kSemaphoreName));
-  s->created = created;
+  CSYS_RETURN_IF_FAILED(
+      adoptCreated(s, os_createSemaphore(initialCount, maximumCount, name), name, allowExisting));
   s->maximumCount = static_cast<uint32_t>(maximumCount);
-  if (allowExisting == 0 && created == 0) return refuseExisting(s, true);
-  return CSYS_OK;
+  return track(&s->resourceId, kSemaphoreName);
 }
 
 csys_status eventConstructCommon(csys_event* e, const char* name, int32_t allowExisting,
                                  int32_t manualReset, int32_t initialState) {
   if (e == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  e->handle = os_createEvent(manualReset != 0, initialState != 0, name);
-  if (e->handle == nullptr) return CSYS_E_OS;
-  const uint32_t created = createdByThisCall(name);
-  CSYS_RETURN_IF_FAILED(track(&e->resourceId, kEventName));
-  e->created = created;
-  if (allowExisting == 0 && created == 0) return refuseExisting(e, true);
-  return CSYS_OK;
+  CSYS_RETURN_IF_FAILED(adoptCreated(e, os_createEvent(manualReset != 0, initialState != 0, name),
+                                     name, allowExisting));
+  return track(&e->resourceId, kEventName);
 }
 
 csys_status mutexWaitCommon(csys_mutex* m, uint32_t timeoutMs, int32_t* acquired) {

@@ -63,7 +63,7 @@ csys_status constructGlobal() {
     if (!CSYS_FAILED(status)) std::atomic_ref<int32_t>(*flag).store(1, std::memory_order_release);
   }
   const csys_status unlocked = csys_mutex_unlock(global);
-  return CSYS_FAILED(status) ? status : unlocked;
+  return csys_firstFailure(status, unlocked);
 }
 
 }  // namespace

@@ -13,5 +13,5 @@ csys_status protectWith(Lock* lock, csys_initFunc fn, void* context, Wait wait, 
   CSYS_CHECK(acquired == 1);
   const csys_status status = fn != nullptr ? fn(context) : CSYS_E_INVALID_ARGUMENT;
   const csys_status released = release(lock);
-  return CSYS_FAILED(status) ? status : released;
+  return csys_firstFailure(status, released);
 }
