@@ -37,13 +37,8 @@ class Cleanup : public ::testing::Test {
  protected:
   void SetUp() override { g_calls.clear(); }
 
-  static std::pair<int32_t, std::string> report() {
-    pmtsys_test::PrintCapture capture;
-    int32_t leaks = -1;
-    int32_t valid = -1;
-    EXPECT_EQ(csys_cleanupReportLeaks(1, &leaks, &valid), CSYS_OK);
-    EXPECT_EQ(valid, 1);
-    return {leaks, capture.text()};
+  static pmtsys_test::LeakReport report() {
+    return pmtsys_test::printedLeakReport(csys_cleanupReportLeaks);
   }
 };
 

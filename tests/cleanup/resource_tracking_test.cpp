@@ -30,14 +30,8 @@ class ResourceTracking : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
 
-  // Leak count and the printed report.
-  static std::pair<int32_t, std::string> report() {
-    pmtsys_test::PrintCapture capture;
-    int32_t leaks = -1;
-    int32_t valid = -1;
-    EXPECT_EQ(csys_resourceReportLeaks(1, &leaks, &valid), CSYS_OK);
-    EXPECT_EQ(valid, 1);
-    return {leaks, capture.text()};
+  static pmtsys_test::LeakReport report() {
+    return pmtsys_test::printedLeakReport(csys_resourceReportLeaks);
   }
 };
 

@@ -1,5 +1,7 @@
 #include "support/report_capture.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -76,6 +78,15 @@ PrintCapture::~PrintCapture() {
 std::string PrintCapture::text() const {
   std::lock_guard<std::mutex> lock(g_mutex);
   return g_printed;
+}
+
+LeakReport printedLeakReport(int32_t (*report)(int32_t print, int32_t* leaks, int32_t* valid)) {
+  PrintCapture capture;
+  int32_t leaks = -1;
+  int32_t valid = -1;
+  EXPECT_EQ(report(1, &leaks, &valid), 0);
+  EXPECT_EQ(valid, 1);
+  return {leaks, capture.text()};
 }
 
 int PrintCapture::flushes() const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pmtsys_test {
@@ -39,5 +40,10 @@ class PrintCapture {
   std::string text() const;
   int flushes() const;
 };
+
+// A leak report (csys_cleanupReportLeaks or csys_resourceReportLeaks) printed and captured:
+// the count it gives and its text. The report must be valid.
+using LeakReport = std::pair<int32_t, std::string>;
+LeakReport printedLeakReport(int32_t (*report)(int32_t print, int32_t* leaks, int32_t* valid));
 
 }  // namespace pmtsys_test
