@@ -1,24 +1,7 @@
 #include "os/posix/syscalls.h"
 
-#include <sched.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-namespace {
-
-int sysOpen(const char* path, int flags, mode_t mode) {
-  return ::open(path, flags, mode);
-}
-
-constexpr os_posixSyscalls kDefaults = {
-    ::dladdr, ::dl_iterate_phdr, ::realpath,        sysOpen,       ::close,
-    ::fstat,  ::pread,           ::clock_nanosleep, ::sched_yield,
-};
-
-}  // namespace
-
-os_posixSyscalls os_sys = kDefaults;
+constinit os_posixSyscalls os_sys;
 
 void os_posixSyscallsReset() {
-  os_sys = kDefaults;
+  os_sys = os_posixSyscalls{};
 }

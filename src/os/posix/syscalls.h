@@ -6,26 +6,30 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
+#include <sched.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
 
+// Every entry carries its default here; a new entry is one line with its default.
 struct os_posixSyscalls {
-  int (*dladdr)(const void* address, Dl_info* info);
-  int (*dl_iterate_phdr)(int (*callback)(struct dl_phdr_info*, size_t, void*), void* data);
-  char* (*realpath)(const char* path, char* resolved);
-  int (*open)(const char* path, int flags, mode_t mode);
-  int (*close)(int fd);
-  int (*fstat)(int fd, struct stat* st);
-  ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset);
+  int (*dladdr)(const void* address, Dl_info* info) = ::dladdr;
+  int (*dl_iterate_phdr)(int (*callback)(struct dl_phdr_info*, size_t, void*),
+                         void* data) = ::dl_iterate_phdr;
+  char* (*realpath)(const char* path, char* resolved) = ::realpath;
+  int (*open)(const char* path, int flags, mode_t mode) =
+      [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); };
+  int (*close)(int fd) = ::close;
+  int (*fstat)(int fd, struct stat* st) = ::fstat;
+  ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset) = ::pread;
   int (*clock_nanosleep)(clockid_t clock, int flags, const struct timespec* request,
-                         struct timespec* remain);
-  int (*sched_yield)();
-  // Named kernel objects and timed waits. These entries carry their defaults here, after the
-  // positional list in syscalls.cpp.
+                         struct timespec* remain) = ::clock_nanosleep;
+  int (*sched_yield)() = ::sched_yield;
+  // Named kernel objects and timed waits.
   int (*shm_open)(const char* name, int flags, mode_t mode) = ::shm_open;
   int (*shm_unlink)(const char* name) = ::shm_unlink;
   int (*ftruncate)(int fd, off_t length) = ::ftruncate;

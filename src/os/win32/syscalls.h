@@ -5,12 +5,14 @@
 
 #include <windows.h>
 
+// Every entry carries its default here; a new entry is one line with its default.
 struct os_win32Syscalls {
-  VOID(WINAPI* Sleep)(DWORD milliseconds);
-  BOOL(WINAPI* SwitchToThread)();
-  SIZE_T(WINAPI* VirtualQuery)(LPCVOID address, PMEMORY_BASIC_INFORMATION region, SIZE_T size);
-  HMODULE(WINAPI* GetModuleHandleA)(LPCSTR name);
-  DWORD(WINAPI* GetModuleFileNameA)(HMODULE module, LPSTR path, DWORD size);
+  VOID(WINAPI* Sleep)(DWORD milliseconds) = ::Sleep;
+  BOOL(WINAPI* SwitchToThread)() = ::SwitchToThread;
+  SIZE_T(WINAPI* VirtualQuery)
+  (LPCVOID address, PMEMORY_BASIC_INFORMATION region, SIZE_T size) = ::VirtualQuery;
+  HMODULE(WINAPI* GetModuleHandleA)(LPCSTR name) = ::GetModuleHandleA;
+  DWORD(WINAPI* GetModuleFileNameA)(HMODULE module, LPSTR path, DWORD size) = ::GetModuleFileNameA;
 };
 
 extern os_win32Syscalls os_sys;
