@@ -54,8 +54,9 @@ CSYS_API csys_status csys_cpuinfo_init(csys_cpuinfo* info);
 CSYS_API csys_status csys_cpuinfo_force(const csys_cpuinfo* info, uint32_t mask);
 CSYS_API csys_status csys_cpuinfo_reset(void);
 
-/* platform */
+/* platform: 0 before detection */
 #define CSYS_OS_PLATFORM_WINDOWS 1u
+#define CSYS_OS_PLATFORM_POSIX 2u /* kernel release numbers, kind 0, no service pack */
 
 /* kind: 0 = not classified (every Linux system, and Windows versions after NT 6) */
 #define CSYS_OS_KIND_UNCLASSIFIED 0u
