@@ -1,4 +1,6 @@
 // The OS version, read once per process and classified into the kinds callers branch on.
+#include <algorithm>
+
 #include "csys_cpuinfo.h"
 #include "csys_sync.h"
 #include "diag/check.h"
@@ -26,14 +28,15 @@ uint32_t kindOf(const os_versionInfo& version) {
   }
 }
 
-// The number in a text such as "Service Pack 3"; 0 when it holds no digit.
+// The number in a text such as "Service Pack 3"; 0 when it holds no digit, the largest value
+// when it holds more digits than fit.
 int32_t servicePackNumber(const char* text) {
   while (*text != '\0' && (*text < '0' || *text > '9')) ++text;
-  int32_t number = 0;
-  for (; *text >= '0' && *text <= '9' && number <= (INT32_MAX - 9) / 10; ++text) {
-    number = number * 10 + (*text - '0');
+  int64_t number = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    number = std::min<int64_t>(number * 10 + (*text - '0'), INT32_MAX);
   }
-  return number;
+  return static_cast<int32_t>(number);
 }
 
 int32_t versionNumber(uint32_t value) {
