@@ -1,5 +1,4 @@
-// Block, rectangle and split copies against memcpy, on the streaming path and (with SSE2 taken
-// away) the plain one; clones into pointer variables.
+// Block, rectangle and split copies against memcpy, streaming and plain; clones.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,43 +12,26 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
 constexpr unsigned char kGuard = 0xEE;
 
-Bytes pattern(size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+const Bytes kSource = [] {
+  Bytes bytes(4159 + 64);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7 + i / 251);
   return bytes;
-}
-
-// The bytes [begin, end) of `out` equal `source` from `from`; every other byte is the guard.
-void expectCopied(const Bytes& out, size_t begin, size_t end, const unsigned char* from) {
-  for (size_t i = 0; i < out.size(); ++i) {
-    ASSERT_EQ(out[i], i >= begin && i < end ? from[i - begin] : kGuard) << "byte " << i;
-  }
-}
-
-void withoutSse2() {
-  csys_cpuinfo info{};
-  info.features = CSYS_CPU_FEATURE_SSE2;
-  ASSERT_EQ(csys_cpuinfo_force(&info, CSYS_CPUINFO_FORCE_PROCESSOR_CLASS), CSYS_OK);
-}
+}();
 
 TEST(Copy, EqualsMemcpyForEveryAlignmentAndSize) {
-  const size_t sizes[] = {1,  2,   3,   7,   8,   15,  16,  31,  32,  33,   63,   64,   65,   95,
-                          96, 127, 128, 129, 200, 255, 256, 257, 511, 1000, 1024, 2047, 4096, 4099};
-  const Bytes source = pattern(4099 + 64);
-  for (const bool streaming : {true, false}) {
-    if (!streaming) withoutSse2();
-    for (const size_t size : sizes) {
+  csys_cpuinfo noSse2{};
+  noSse2.features = CSYS_CPU_FEATURE_SSE2;
+  for (const uint32_t removeSse2 : {0u, CSYS_CPUINFO_FORCE_PROCESSOR_CLASS}) {
+    ASSERT_EQ(csys_cpuinfo_force(&noSse2, removeSse2), CSYS_OK);
+    for (size_t size = 1; size <= 4159; size = size < 129 ? size + 1 : size * 2 + 1) {
       for (size_t from = 0; from < 64; from += (size > 512 ? 5 : 1)) {
         for (size_t to = 0; to < 64; ++to) {
-          Bytes out(size + 64 + 16, kGuard);
-          ASSERT_EQ(csys_memory_copy(static_cast<intptr_t>(size), &source[from], &out[to]),
-                    CSYS_OK);
-          expectCopied(out, to, to + size, &source[from]);
-          if (testing::Test::HasFailure())
-            FAIL() << size << " " << from << " " << to << " " << streaming;
+          Bytes out(size + 80, kGuard), expected(size + 80, kGuard);
+          std::memcpy(&expected[to], &kSource[from], size);
+          ASSERT_EQ(csys_memory_copy(static_cast<intptr_t>(size), &kSource[from], &out[to]), 0);
+          ASSERT_EQ(out, expected) << size << " " << from << " " << to << " " << removeSse2;
         }
       }
     }
@@ -58,84 +40,60 @@ TEST(Copy, EqualsMemcpyForEveryAlignmentAndSize) {
 }
 
 TEST(Copy, CallersSplitCopiesHeadWholeBlocksAndTail) {
-  const Bytes source = pattern(512);
-  const struct {
-    int32_t bulk, head, tail;
-    size_t copied;
-  } kSplits[] = {
+  // clang-format off
+  const struct { int32_t bulk, head, tail; size_t copied; } kSplits[] = {
       {128, 27, 45, 200},  // the split of 200 bytes to 5 past a 32-byte boundary
       {100, 0, 0, 64},     // the low six bits of bulk are ignored
       {63, 3, 2, 5},       // the tail follows the head when no block is copied
-      {0, 70, 70, 140},    // long ends
-      {-64, -1, -1, 0},    // negative counts copy nothing
-  };
+      {0, 70, 70, 140}, {-64, -1, -1, 0}};  // long ends; negative counts copy nothing
+  // clang-format on
   for (const auto& split : kSplits) {
-    Bytes out(300, kGuard);
-    cf_asmwrap_fast_simple_copy(source.data(), &out[5], split.bulk, split.head, split.tail);
-    expectCopied(out, 5, 5 + split.copied, source.data());
+    Bytes out(300, kGuard), expected(300, kGuard);
+    std::memcpy(&expected[5], kSource.data(), split.copied);
+    cf_asmwrap_fast_simple_copy(kSource.data(), &out[5], split.bulk, split.head, split.tail);
+    EXPECT_EQ(out, expected) << split.copied;
   }
-}
-
-TEST(Copy, SizeAndPointerChecks) {
-  pmtsys_test::AssertCapture asserts;
-  unsigned char byte = 1;
-  EXPECT_EQ(csys_memory_copy(0, nullptr, nullptr), CSYS_OK);
-  EXPECT_EQ(csys_memory_copy(-1, &byte, &byte), CSYS_E_NEGATIVE_SIZE);
-  EXPECT_EQ(csys_memory_copy64(-1, &byte, &byte), CSYS_E_NEGATIVE_SIZE);
-  EXPECT_EQ(asserts.count(), 0u);
-  EXPECT_EQ(csys_memory_copy(1, nullptr, &byte), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(asserts.count(), 1u);
 }
 
 TEST(Copy, Rectangles) {
-  const Bytes source = pattern(2048);
-  const struct {
-    int32_t rowBytes, rows, sourceStride, destinationStride;
-    csys_status status;
-  } kRects[] = {
-      {8, 4, 8, 8, CSYS_OK},
-      {50, 5, 60, 100, CSYS_OK},
-      {50, 5, 50, 64, CSYS_OK},
-      {90, 3, 96, 96, CSYS_OK},
-      {0, 3, 4, 4, CSYS_OK},
-      {8, 0, 9, 9, CSYS_OK},
-      {8, 2, 7, 8, CSYS_E_INVALID_RECT},
-      {8, 2, 8, 7, CSYS_E_INVALID_RECT},
-      {-1, 2, 4, 4, CSYS_E_INVALID_RECT},
-      {4, -2, 8, 8, CSYS_E_INVALID_RECT},
-      {-4, -4, -4, -4, CSYS_E_INVALID_RECT},
-      {4, -4, 4, 4, CSYS_E_NEGATIVE_SIZE},
-  };
+  constexpr csys_status kBad = CSYS_E_INVALID_RECT;
+  // clang-format off
+  const struct { int32_t rowBytes, rows, sourceStride, destinationStride; csys_status status; }
+      kRects[] = {{8, 4, 8, 8, 0}, {50, 5, 60, 100, 0}, {50, 5, 50, 64, 0}, {90, 3, 96, 96, 0},
+          {200, 3, 210, 256, 0}, {0, 3, 4, 4, 0}, {8, 0, 9, 9, 0}, {8, 2, 7, 8, kBad},
+          {8, 2, 8, 7, kBad}, {-1, 2, 4, 4, kBad}, {4, -2, 8, 8, kBad}, {-4, -4, -4, -4, kBad},
+          {4, -4, 4, 4, CSYS_E_NEGATIVE_SIZE}};
+  // clang-format on
   for (const auto& rect : kRects) {
-    Bytes out(1024, kGuard);
+    Bytes out(1024, kGuard), expected(1024, kGuard);
     EXPECT_EQ(csys_memory_copyRect(rect.rowBytes, rect.rows, rect.sourceStride,
-                                   rect.destinationStride, source.data(), &out[5]),
+                                   rect.destinationStride, kSource.data(), &out[5]),
               rect.status);
-    for (size_t i = 0; i < out.size(); ++i) {
-      const size_t at = i - 5, row = at / static_cast<size_t>(rect.destinationStride);
-      const bool inside = i >= 5 && rect.status == CSYS_OK && row < size_t(rect.rows) &&
-                          at % static_cast<size_t>(rect.destinationStride) < size_t(rect.rowBytes);
-      const size_t from = row * static_cast<size_t>(rect.sourceStride) +
-                          at % static_cast<size_t>(rect.destinationStride);
-      ASSERT_EQ(out[i], inside ? source[from] : kGuard) << rect.rowBytes << "x" << rect.rows;
+    for (int32_t row = 0; rect.status == 0 && row < rect.rows; ++row) {
+      std::memcpy(&expected[5 + size_t(row * rect.destinationStride)],
+                  &kSource[size_t(row * rect.sourceStride)], size_t(rect.rowBytes));
     }
+    EXPECT_EQ(out, expected) << rect.rowBytes << "x" << rect.rows;
   }
 }
 
-TEST(Copy, CloneReusesFreesAndFailsCleanly) {
-  const Bytes source = pattern(256);
+TEST(Copy, ChecksAndClones) {
+  pmtsys_test::AssertCapture asserts;
   void* copy = nullptr;
-  ASSERT_EQ(csys_memory_clone(256, source.data(), &copy), CSYS_OK);
-  EXPECT_EQ(std::memcmp(copy, source.data(), 256), 0);
+  EXPECT_EQ(csys_memory_copy(0, nullptr, nullptr), CSYS_OK);
+  EXPECT_EQ(csys_memory_copy64(-1, &copy, &copy), CSYS_E_NEGATIVE_SIZE);
+  EXPECT_EQ(csys_memory_clone64(-1, kSource.data(), &copy), CSYS_E_NEGATIVE_SIZE);
+  EXPECT_EQ(asserts.count(), 0u);
+  EXPECT_EQ(csys_memory_copy(1, nullptr, &copy), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(asserts.count(), 1u);
+  ASSERT_EQ(csys_memory_clone(256, kSource.data(), &copy), CSYS_OK);
   void* const block = copy;
-  ASSERT_EQ(csys_memory_clone64(100, source.data() + 1, &copy), CSYS_OK);
-  EXPECT_EQ(copy, block);
-  EXPECT_EQ(std::memcmp(copy, source.data() + 1, 100), 0);
-  EXPECT_EQ(csys_memory_clone(-1, source.data(), &copy), CSYS_E_NEGATIVE_SIZE);
-  EXPECT_EQ(csys_memory_clone64(-1, source.data(), &copy), CSYS_E_NEGATIVE_SIZE);
+  ASSERT_EQ(csys_memory_clone64(100, kSource.data() + 1, &copy), CSYS_OK);
+  EXPECT_EQ(copy, block);  // the larger block is reused
+  EXPECT_EQ(std::memcmp(copy, kSource.data() + 1, 100), 0);
   EXPECT_EQ(csys_memory_clone(0, nullptr, &copy), CSYS_OK);
   EXPECT_EQ(copy, nullptr);
-  pmtsys_test::sweepAllocationFailures([&] { return csys_memory_clone(64, source.data(), &copy); },
+  pmtsys_test::sweepAllocationFailures([&] { return csys_memory_clone(64, kSource.data(), &copy); },
                                        [&] { EXPECT_EQ(copy, nullptr); });
   EXPECT_EQ(csys_memory_clone(0, nullptr, &copy), CSYS_OK);
 }
