@@ -86,13 +86,8 @@ TEST(File, OpenTellSeekCloseAndTheirFailures) {
   // The runtime's calls fail: the statuses say so and the variable never dangles.
   ASSERT_EQ(csys_fileOpenA(dir.file("a").c_str(), "rb", &file), CSYS_OK);
   os_sys.fclose = [](FILE* f) { return ::fclose(f) == 0 ? EOF : 0; };
-#if defined(_WIN32)
-  os_sys._ftelli64 = [](FILE*) -> __int64 { return errno = EBADF, -1; };
-  os_sys._fseeki64 = [](FILE*, __int64, int) { return -1; };
-#else
-  os_sys.ftello = [](FILE*) -> off_t { return errno = EBADF, -1; };
-  os_sys.fseeko = [](FILE*, off_t, int) { return -1; };
-#endif
+  os_sys.ftell64 = [](FILE*) -> int64_t { return errno = EBADF, -1; };
+  os_sys.fseek64 = [](FILE*, int64_t, int) { return -1; };
   EXPECT_EQ(csys_fileTell64(file, &wide), CSYS_E_FILE_IO);
   EXPECT_EQ(wide, INT64_C(3) << 31);
   EXPECT_EQ(csys_fileSeek(file, 0, CSYS_FILE_SEEK_BEGIN), CSYS_E_FILE_IO);

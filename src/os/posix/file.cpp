@@ -1,4 +1,4 @@
-// Buffered files. Wide names are UTF-32 here and the file system takes UTF-8 bytes; they are
+// Wide file names: UTF-32 here, while the file system takes UTF-8 bytes. They are
 // converted on the stack, since no name longer than PATH_MAX can be opened anyway.
 #include <cerrno>
 #include <climits>
@@ -44,10 +44,6 @@ bool toUtf8(const wchar_t* text, char* out, size_t capacity, int tooLong) {
 
 }  // namespace
 
-FILE* os_fileOpen(const char* path, const char* mode) {
-  return os_sys.fopen(path, mode);
-}
-
 FILE* os_fileOpenWide(const wchar_t* path, const wchar_t* mode) {
   char narrowPath[PATH_MAX];
   char narrowMode[kModeCapacity];
@@ -56,16 +52,4 @@ FILE* os_fileOpenWide(const wchar_t* path, const wchar_t* mode) {
     return nullptr;
   }
   return os_sys.fopen(narrowPath, narrowMode);
-}
-
-int os_fileClose(FILE* file) {
-  return os_sys.fclose(file);
-}
-
-int64_t os_fileTell(FILE* file) {
-  return os_sys.ftello(file);
-}
-
-int os_fileSeek(FILE* file, int64_t offset, int origin) {
-  return os_sys.fseeko(file, static_cast<off_t>(offset), origin);
 }

@@ -46,11 +46,11 @@ struct os_posixSyscalls {
   // processor rate, so that lookup answers "unknown" unless a test supplies one.
   int (*clock_getres)(clockid_t clock, struct timespec* resolution) = ::clock_getres;
   bool (*processorNominalMHz)(uint32_t* mhz) = [](uint32_t*) { return false; };
-  // Buffered files.
+  // Buffered files, under the names the Windows table uses for the same calls.
   FILE* (*fopen)(const char* path, const char* mode) = ::fopen;
   int (*fclose)(FILE* file) = ::fclose;
-  off_t (*ftello)(FILE* file) = ::ftello;
-  int (*fseeko)(FILE* file, off_t offset, int origin) = ::fseeko;
+  off_t (*ftell64)(FILE* file) = ::ftello;
+  int (*fseek64)(FILE* file, off_t offset, int origin) = ::fseeko;
 };
 
 extern os_posixSyscalls os_sys;

@@ -28,8 +28,8 @@ struct os_win32Syscalls {
   FILE* (*fopen)(const char* path, const char* mode) = ::fopen;
   FILE* (*_wfopen)(const wchar_t* path, const wchar_t* mode) = ::_wfopen;
   int (*fclose)(FILE* file) = ::fclose;
-  __int64 (*_ftelli64)(FILE* file) = ::_ftelli64;
-  int (*_fseeki64)(FILE* file, __int64 offset, int origin) = ::_fseeki64;
+  __int64 (*ftell64)(FILE* file) = ::_ftelli64;
+  int (*fseek64)(FILE* file, __int64 offset, int origin) = ::_fseeki64;
 };
 
 extern os_win32Syscalls os_sys;
