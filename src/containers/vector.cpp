@@ -189,12 +189,15 @@ csys_status truncateTo(cstd_vector_* v, int64_t n) {
   return CSYS_OK;
 }
 
-// Destructs until done, past elements whose destruct fails, so that a vector the caller never
-// receives holds nothing afterwards; returns the first failure.
-csys_status destructFully(cstd_vector_* v) {
-  const csys_status status = cstd_vector__destruct(v);
-  for (csys_status retry = status; CSYS_FAILED(retry) && v->size > 0;) {
-    retry = cstd_vector__destruct(v);
+// Destructs past elements whose destruct fails, so that a vector the caller never receives holds
+// nothing afterwards; returns the first failure. Typed as a cleanup entry's object function.
+csys_status destructFully(void* vector) {
+  auto* v = static_cast<cstd_vector_*>(vector);
+  csys_status status = CSYS_OK;
+  // Each failed attempt destroys at least one element or stops (a free that failed).
+  for (int64_t before = INT64_MAX; v->mtable != nullptr && v->size < before;) {
+    before = v->size;
+    csys_mergeStatus(&status, cstd_vector__destruct(v));
   }
   return status;
 }
