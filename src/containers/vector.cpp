@@ -219,20 +219,20 @@ csys_status constructCore(cstd_vector_* v, int64_t count, int64_t elementSize,
   VECTOR_REQUIRE(!fromSource || sourceCount == count || sourceCount == 1, CSYS_E_INVALID_ARGUMENT);
   if (!initialise && vtable != nullptr && vtable->destruct != nullptr) return CSYS_E_FAIL;
 
-  CleanupFrame<1> frame;
   *v = cstd_vector_{0, 0, elementSize, nullptr, nullptr, vtable, mtable};
-  frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE, v, destructFully);
-  // The default allocator gives nothing for 0 bytes; a caller's may, so it is asked.
   capacity = std::max(capacity, count);
-  if (capacity != 0 || mtable->alloc != kDefaultMtable.alloc) {
-    int64_t bytes = 0;
-    if (!byteCount(capacity, elementSize, &bytes)) return frame.fail(CSYS_E_NEGATIVE_SIZE);
-    if (!frame.call(csys_memory_alloc64UsingFunc(bytes, &v->begin, mtable->alloc))) {
-      return frame.close();
-    }
-    v->capacity = capacity;
-    setSize(v, 0);
+  // The default allocator gives nothing for 0 bytes: an empty vector acquires nothing and needs
+  // no frame. A caller's allocator is asked even for 0 bytes.
+  if (capacity == 0 && mtable->alloc == kDefaultMtable.alloc) return CSYS_OK;
+  CleanupFrame<1> frame;
+  frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE, v, destructFully);
+  int64_t bytes = 0;
+  if (!byteCount(capacity, elementSize, &bytes)) return frame.fail(CSYS_E_NEGATIVE_SIZE);
+  if (!frame.call(csys_memory_alloc64UsingFunc(bytes, &v->begin, mtable->alloc))) {
+    return frame.close();
   }
+  v->capacity = capacity;
+  setSize(v, 0);
   if (fromSource) {
     frame.call(sourceCount == count ? copyConstructTo(v, count, first)
                                     : fillConstructTo(v, count, first));
@@ -349,6 +349,11 @@ csys_status getBeginSize(const cstd_vector_* v, Pointer* begin, Size* size) {
   VECTOR_REQUIRE(v != nullptr && begin != nullptr, CSYS_E_INVALID_ARGUMENT);
   *begin = v->begin;
   return getField(v, size, &cstd_vector_::size);
+}
+
+// Out of line, so that the push's fast path needs no saved registers.
+[[gnu::noinline]] csys_status pushBackSlow(cstd_vector_* v, const void* element) {
+  return resizeTo(v, v != nullptr ? v->size + 1 : 0, Fill::Copies, element);
 }
 
 }  // namespace
@@ -497,14 +502,14 @@ CSYS_API csys_status cstd_vector__clearAndFreeMemory(cstd_vector_* v) {
 
 // Room left and plain bytes: the one copy resizeFill would make, without its checks.
 CSYS_API csys_status cstd_vector__pushBack(cstd_vector_* v, const void* element) {
-  if (v != nullptr && element != nullptr && v->size < v->capacity &&
-      (v->vtable == nullptr || v->vtable->constructCopy == nullptr)) {
-    copyElement(v->end, element, v->elementSize);
-    ++v->size;
-    v->end = static_cast<Byte*>(v->end) + v->elementSize;
-    return CSYS_OK;
+  if (v == nullptr || element == nullptr || v->size >= v->capacity ||
+      (v->vtable != nullptr && v->vtable->constructCopy != nullptr)) {
+    return pushBackSlow(v, element);
   }
-  return resizeTo(v, v != nullptr ? v->size + 1 : 0, Fill::Copies, element);
+  copyElement(v->end, element, v->elementSize);
+  ++v->size;
+  v->end = static_cast<Byte*>(v->end) + v->elementSize;
+  return CSYS_OK;
 }
 
 CSYS_API csys_status cstd_vector__popBack(cstd_vector_* v) {

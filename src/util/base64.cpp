@@ -1,11 +1,13 @@
 // Base64 in both directions. Encoding turns each 12 bits into two characters with one table
-// load; decoding merges the four characters of a group through pre-shifted tables in which every
-// byte outside the alphabet sets bits above the group's 24, so one comparison checks a group.
+// load; decoding merges the four characters of a group through tables that place each
+// character's bits where they land in the output, and in which every byte outside the alphabet
+// sets bits above the group's 24, so one comparison checks a group.
 // Text is decoded where it lies; only when that meets a blank is a copy without blanks made.
 #include "csec_base64.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "cleanup/cleanup_internal.h"
@@ -25,18 +27,22 @@ constexpr std::array<uint8_t, 256> kDecode = [] {
   return table;
 }();
 
-// kShifted[k][c]: the value of character c at place k of a group, already in its bit position.
-constexpr std::array<std::array<uint32_t, 256>, 4> kShifted = [] {
+// kPlaced[k][c]: the bits of character c at place k of a group, where they land in the group's
+// three bytes read as a little-endian word; bytes outside the alphabet set bit 24 and above.
+constexpr std::array<std::array<uint32_t, 256>, 4> kPlaced = [] {
   std::array<std::array<uint32_t, 256>, 4> tables{};
-  for (int k = 0; k < 4; ++k) {
-    for (int c = 0; c < 256; ++c) {
-      const uint32_t value = kDecode[static_cast<size_t>(c)];
-      tables[static_cast<size_t>(k)][static_cast<size_t>(c)] =
-          value == kNotInAlphabet ? ~0u : value << (18 - 6 * k);
-    }
+  for (size_t c = 0; c < 256; ++c) {
+    const uint32_t v = kDecode[c];
+    const bool bad = v == kNotInAlphabet;
+    tables[0][c] = bad ? ~0u : v << 2;
+    tables[1][c] = bad ? ~0u : v >> 4 | (v & 0x0F) << 12;
+    tables[2][c] = bad ? ~0u : (v >> 2) << 8 | (v & 0x03) << 22;
+    tables[3][c] = bad ? ~0u : v << 16;
   }
   return tables;
 }();
+static_assert(std::endian::native == std::endian::little,
+              "groups are stored as little-endian words");
 
 // The two characters of every 12-bit value.
 constexpr std::array<std::array<char, 2>, 4096> kPairs = [] {
@@ -75,18 +81,24 @@ void encodeInto(uint32_t length, const uint8_t* bytes, char* dest) {
 
 uint32_t groupValue(const char* text) {
   const auto* c = reinterpret_cast<const uint8_t*>(text);
-  return kShifted[0][c[0]] | kShifted[1][c[1]] | kShifted[2][c[2]] | kShifted[3][c[3]];
+  return kPlaced[0][c[0]] | kPlaced[1][c[1]] | kPlaced[2][c[2]] | kPlaced[3][c[3]];
 }
 
-// Decodes len characters (the padding already left out) into dest.
+// Decodes len characters (the padding already left out) into dest. Every group but the last is
+// stored as a whole word, whose fourth byte the next group overwrites.
 csys_status decodeGroups(const char* text, size_t len, uint8_t* dest) {
-  const char* const fullEnd = text + len / 4 * 4;
-  for (; text != fullEnd; text += 4, dest += 3) {
+  const size_t groups = len / 4;
+  for (size_t i = 0; i + 1 < groups; ++i, text += 4, dest += 3) {
     const uint32_t group = groupValue(text);
     if (group >> kGroupBits != 0) return CSYS_E_INVALID_ARGUMENT;
-    dest[0] = static_cast<uint8_t>(group >> 16);
-    dest[1] = static_cast<uint8_t>(group >> 8);
-    dest[2] = static_cast<uint8_t>(group);
+    std::memcpy(dest, &group, 4);
+  }
+  if (groups != 0) {
+    const uint32_t group = groupValue(text);
+    if (group >> kGroupBits != 0) return CSYS_E_INVALID_ARGUMENT;
+    std::memcpy(dest, &group, 3);
+    text += 4;
+    dest += 3;
   }
   if (len % 4 == 0) return CSYS_OK;
   const auto* c = reinterpret_cast<const uint8_t*>(text);
