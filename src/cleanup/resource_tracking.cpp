@@ -37,12 +37,19 @@ constexpr int32_t kLastId = 0x7FFFFFFF;
 // A bucket's lock: taken with one exchange, given back with one store. It is held for a few
 // instructions, so a waiter gives up its time slice rather than spin. Each sits on a cache line
 // of its own, outside the table, so that a late reporter never waits on freed memory.
+// Set while this thread holds every bucket lock to list the records.
+thread_local bool t_listing = false;
+
 class alignas(64) BucketLock {
  public:
-  void lock() {
+  // False when this thread is listing and so holds the lock already: a print hook may use the
+  // library's locks, and their counting must not wait for the report that called the hook.
+  bool lock() {
     while (held_.exchange(1, std::memory_order_acquire) != 0) {
+      if (t_listing) return false;
       while (held_.load(std::memory_order_relaxed) != 0) os_yield();
     }
+    return true;
   }
   void unlock() { held_.store(0, std::memory_order_release); }
 
@@ -58,13 +65,16 @@ BucketLock& lockOf(int32_t id) {
 
 class BucketGuard {
  public:
-  explicit BucketGuard(BucketLock& lock) : lock_(lock) { lock_.lock(); }
-  ~BucketGuard() { lock_.unlock(); }
+  explicit BucketGuard(BucketLock& lock) : lock_(lock), taken_(lock.lock()) {}
+  ~BucketGuard() {
+    if (taken_) lock_.unlock();
+  }
   BucketGuard(const BucketGuard&) = delete;
   BucketGuard& operator=(const BucketGuard&) = delete;
 
  private:
   BucketLock& lock_;
+  const bool taken_;
 };
 
 int32_t g_idCounter = -1;
@@ -286,9 +296,17 @@ CSYS_API csys_status csys_resourceReportLeaks(int32_t print, int32_t* leakCount,
   if (shutDown() || !initialized()) return CSYS_OK;
   CSYS_RETURN_IF_FAILED(lock());
   if (!shutDown()) {
-    for (BucketLock& bucketLock : g_bucketLocks) bucketLock.lock();
+    // A report from a print hook of this one lists under the locks this one holds.
+    const bool outermost = !t_listing;
+    for (BucketLock& bucketLock : g_bucketLocks) {
+      if (outermost) bucketLock.lock();
+    }
+    t_listing = true;
     *leakCount = dump(print != 0);
-    for (BucketLock& bucketLock : g_bucketLocks) bucketLock.unlock();
+    t_listing = !outermost;
+    for (BucketLock& bucketLock : g_bucketLocks) {
+      if (outermost) bucketLock.unlock();
+    }
     *valid = 1;
   }
   return unlock();

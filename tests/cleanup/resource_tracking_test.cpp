@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cleanup/resource_tracking_internal.h"
+#include "csys_print.h"
 #include "csys_resource.h"
 #include "csys_sync.h"
 #include "support/report_capture.h"
@@ -92,6 +93,26 @@ TEST_F(ResourceTracking, AscendingIdsAcrossBucketsAndNegativeSums) {
   EXPECT_EQ(pmtsys_test::trackedCount(low, kWait), 3);
   EXPECT_EQ(pmtsys_test::trackedCount(high, kWait), 1);
   EXPECT_EQ(pmtsys_test::trackedCount(low, kConstruct), 0);
+}
+
+csys_criticalSection g_hookLock{};
+int hookPrint(FILE*, const char*, va_list) {
+  return CSYS_SUCCEEDED(csys_criticalSection_protect(
+             &g_hookLock, [](void*) { return CSYS_OK; }, nullptr))
+             ? 1
+             : -1;
+}
+
+TEST_F(ResourceTracking, APrintHookMayUseTheLibrarysLocksWhileTheReportLists) {
+  ASSERT_EQ(csys_criticalSection_construct(&g_hookLock), CSYS_OK);
+  const csys_printfAHooks hooks{nullptr, hookPrint};
+  csys_printfASetHooks(&hooks);
+  int32_t leaks = 0;
+  int32_t valid = 0;
+  EXPECT_EQ(csys_resourceReportLeaks(1, &leaks, &valid), CSYS_OK);  // lists g_hookLock
+  csys_printfASetHooks(nullptr);
+  EXPECT_EQ(leaks, 1);
+  csys_criticalSection_destruct(&g_hookLock);
 }
 
 TEST_F(ResourceTracking, DisabledTrackingCountsNothing) {
