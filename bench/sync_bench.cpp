@@ -291,4 +291,19 @@ BENCHMARK_TEMPLATE(BM_Contended, RecursivePthreadMutex)
     ->Threads(2)
     ->UseRealTime();
 
+// Two threads, each on an object of its own: what they pay for sharing the process (the leak
+// tracker among them), not for sharing a lock.
+BENCHMARK_TEMPLATE(BM_Round, CriticalSection, Tracking::on)
+    ->Name("cs_separate/library/tracking:on")
+    ->Threads(2)
+    ->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Round, Mutex, Tracking::on)
+    ->Name("mutex_separate/library/tracking:on")
+    ->Threads(2)
+    ->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Round, NormalPthreadMutex)
+    ->Name("separate/peer:pthread_mutex")
+    ->Threads(2)
+    ->UseRealTime();
+
 }  // namespace

@@ -1,6 +1,9 @@
 // Resource leak tracking: per (id, action) the running sum of what synchronization objects
-// report, kept only while it is not zero, in 256 buckets hashed on the id's low byte. Guarded
-// by a critical section that is itself excluded from tracking by its id.
+// report, kept only while it is not zero, in 256 buckets hashed on the id's low byte. Each
+// bucket has a light lock of its own, so the counting that every lock round makes costs one
+// exchange and one store, and objects in different buckets never wait for each other. A
+// critical section, itself excluded from tracking by its id, serializes the report and the
+// teardown; the report also holds every bucket lock while it lists.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -30,6 +33,49 @@ struct Bucket {
 constexpr int32_t kBuckets = 256;
 constexpr int32_t kInitialCapacity = 4;
 constexpr int32_t kLastId = 0x7FFFFFFF;
+
+// A bucket's lock: taken with one exchange, given back with one store. It is held for a few
+// instructions, so a waiter gives up its time slice rather than spin. Each sits on a cache line
+// of its own, outside the table, so that a late reporter never waits on freed memory.
+// Set while this thread holds every bucket lock to list the records.
+thread_local bool t_listing = false;
+
+class alignas(64) BucketLock {
+ public:
+  // False when this thread is listing and so holds the lock already: a print hook may use the
+  // library's locks, and their counting must not wait for the report that called the hook.
+  bool lock() {
+    while (held_.exchange(1, std::memory_order_acquire) != 0) {
+      if (t_listing) return false;
+      while (held_.load(std::memory_order_relaxed) != 0) os_yield();
+    }
+    return true;
+  }
+  void unlock() { held_.store(0, std::memory_order_release); }
+
+ private:
+  std::atomic<int32_t> held_{0};
+};
+
+BucketLock g_bucketLocks[kBuckets];
+
+BucketLock& lockOf(int32_t id) {
+  return g_bucketLocks[static_cast<uint32_t>(id) & (kBuckets - 1)];
+}
+
+class BucketGuard {
+ public:
+  explicit BucketGuard(BucketLock& lock) : lock_(lock), taken_(lock.lock()) {}
+  ~BucketGuard() {
+    if (taken_) lock_.unlock();
+  }
+  BucketGuard(const BucketGuard&) = delete;
+  BucketGuard& operator=(const BucketGuard&) = delete;
+
+ private:
+  BucketLock& lock_;
+  const bool taken_;
+};
 
 int32_t g_idCounter = -1;
 std::atomic<int32_t> g_reportAtShutdown{1};
@@ -141,12 +187,14 @@ int32_t dump(bool print) {
   return total;
 }
 
+// Counting may still run in a bucket: each array goes under its bucket's lock.
 csys_status freeTable() {
   if (g_table == nullptr) return CSYS_OK;
   for (int32_t b = 0; b < kBuckets; ++b) {
+    const BucketGuard guard(g_bucketLocks[b]);
     void* records = g_table[b].records;
     CSYS_RETURN_IF_FAILED(csys_memory_free_internal(&records));
-    g_table[b].records = nullptr;
+    g_table[b] = Bucket{0, nullptr, 0};
   }
   void* table = g_table;
   g_table = nullptr;
@@ -221,10 +269,8 @@ CSYS_API csys_status csys_resourceId_logAction(const csys_resourceId* rid, uint3
   CSYS_CHECK(rid != nullptr);
   if (rid == nullptr) return CSYS_E_INVALID_ARGUMENT;
   if (delta == 0 || excluded(rid)) return CSYS_OK;
-  CSYS_RETURN_IF_FAILED(lock());
-  csys_status status = CSYS_OK;
-  if (!shutDown()) status = add(rid, actionType, delta);
-  return csys_firstFailure(status, unlock());
+  const BucketGuard guard(lockOf(rid->id));
+  return shutDown() ? CSYS_OK : add(rid, actionType, delta);
 }
 
 CSYS_API csys_status csys_resourceId_getCount(const csys_resourceId* rid, uint32_t actionType,
@@ -233,13 +279,13 @@ CSYS_API csys_status csys_resourceId_getCount(const csys_resourceId* rid, uint32
   if (rid == nullptr || count == nullptr) return CSYS_E_INVALID_ARGUMENT;
   *count = 0;
   if (excluded(rid)) return CSYS_OK;
-  CSYS_RETURN_IF_FAILED(lock());
+  const BucketGuard guard(lockOf(rid->id));
   if (!shutDown()) {
     if (const Record* record = find(bucketOf(rid->id), rid->id, actionType)) {
       *count = record->count;
     }
   }
-  return unlock();
+  return CSYS_OK;
 }
 
 CSYS_API csys_status csys_resourceReportLeaks(int32_t print, int32_t* leakCount, int32_t* valid) {
@@ -250,7 +296,17 @@ CSYS_API csys_status csys_resourceReportLeaks(int32_t print, int32_t* leakCount,
   if (shutDown() || !initialized()) return CSYS_OK;
   CSYS_RETURN_IF_FAILED(lock());
   if (!shutDown()) {
+    // A report from a print hook of this one lists under the locks this one holds.
+    const bool outermost = !t_listing;
+    for (BucketLock& bucketLock : g_bucketLocks) {
+      if (outermost) bucketLock.lock();
+    }
+    t_listing = true;
     *leakCount = dump(print != 0);
+    t_listing = !outermost;
+    for (BucketLock& bucketLock : g_bucketLocks) {
+      if (outermost) bucketLock.unlock();
+    }
     *valid = 1;
   }
   return unlock();

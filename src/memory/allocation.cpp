@@ -17,6 +17,13 @@ void* g_poolBlock = nullptr;
 // The largest block an aligned allocation can describe: its offset is kept in one byte.
 constexpr int32_t kMaxAlignment = 255;
 
+// Counts one request and tells whether the simulated threshold refuses it.
+inline csys_status countRequests(uint32_t delta) {
+  const uint32_t count = g_allocCount.fetch_add(delta, std::memory_order_relaxed) + delta;
+  const uint32_t threshold = g_outOfMemoryAt.load(std::memory_order_relaxed);
+  return (threshold != 0 && count >= threshold) ? CSYS_E_OUT_OF_MEMORY : CSYS_OK;
+}
+
 template <typename Func>
 csys_status alloc64(int64_t size, void** dest, Func func) {
   CSYS_CHECK(func != nullptr);
@@ -31,11 +38,7 @@ csys_status alloc64(int64_t size, void** dest, Func func) {
 extern "C" {
 
 CSYS_API csys_status csys_memory_allocCountModify(int32_t delta) {
-  const uint32_t count =
-      g_allocCount.fetch_add(static_cast<uint32_t>(delta), std::memory_order_relaxed) +
-      static_cast<uint32_t>(delta);
-  const uint32_t threshold = g_outOfMemoryAt.load(std::memory_order_relaxed);
-  return (threshold != 0 && count >= threshold) ? CSYS_E_OUT_OF_MEMORY : CSYS_OK;
+  return countRequests(static_cast<uint32_t>(delta));
 }
 
 CSYS_API csys_status csys_memory_allocCountGet(uint32_t* count) {
@@ -69,7 +72,7 @@ CSYS_API csys_status csys_memory_alloc_internal(intptr_t size, void** dest) {
   if (size < 0) return CSYS_E_NEGATIVE_SIZE;
   void* block = nullptr;
   if (size > 0) {
-    CSYS_RETURN_IF_FAILED(csys_memory_allocCountModify(1));
+    CSYS_RETURN_IF_FAILED(countRequests(1));
     block = std::malloc(static_cast<size_t>(size));
     if (block == nullptr) return CSYS_E_OUT_OF_MEMORY;
   }
@@ -106,7 +109,7 @@ CSYS_API csys_status csys_memory_realloc_internal(intptr_t size, void** dest) {
   if (dest == nullptr) return CSYS_E_INVALID_ARGUMENT;
   if (size < 0) return CSYS_E_NEGATIVE_SIZE;
   if (size == 0) return csys_memory_free_internal(dest);
-  CSYS_RETURN_IF_FAILED(csys_memory_allocCountModify(1));
+  CSYS_RETURN_IF_FAILED(countRequests(1));
   void* block = std::realloc(*dest, static_cast<size_t>(size));
   if (block == nullptr) return CSYS_E_OUT_OF_MEMORY;  // the old block stays intact
   *dest = block;

@@ -1,14 +1,59 @@
-// Filling of blocks, rectangles and repeated patterns. All of it ends in memset or memcpy.
+// Filling of blocks, rectangles and repeated patterns. Short blocks are filled in place; the
+// rest ends in memset or memcpy.
 #include <cstring>
 
 #include "csys_memory.h"
 #include "diag/check.h"
 
+namespace {
+
+// Blocks up to this size are filled in place: below it a call to the runtime costs as much as
+// the stores themselves.
+constexpr size_t kInPlaceBytes = 128;
+
+using Wide = unsigned char __attribute__((vector_size(16)));
+
+// Stores `bytes` of `pattern` at `at` and, overlapping, ending at `end`: two stores cover any
+// length from `bytes` to twice that.
+template <typename T>
+void storeBothEnds(unsigned char* at, unsigned char* end, T pattern) {
+  std::memcpy(at, &pattern, sizeof(T));
+  std::memcpy(end - sizeof(T), &pattern, sizeof(T));
+}
+
+void fillInPlace(unsigned char* dest, uint8_t value, size_t size) {
+  unsigned char* const end = dest + size;
+  if (size >= 16) {
+    const Wide wide = {value, value, value, value, value, value, value, value,
+                       value, value, value, value, value, value, value, value};
+    storeBothEnds(dest, end, wide);
+    if (size > 32) storeBothEnds(dest + 16, end - 16, wide);
+    if (size > 64) {
+      storeBothEnds(dest + 32, end - 32, wide);
+      storeBothEnds(dest + 48, end - 48, wide);
+    }
+  } else if (size >= 8) {
+    storeBothEnds(dest, end, static_cast<uint64_t>(value) * 0x0101010101010101u);
+  } else if (size >= 4) {
+    storeBothEnds(dest, end, static_cast<uint32_t>(value) * 0x01010101u);
+  } else {
+    dest[0] = value;
+    end[-1] = value;
+    dest[size / 2] = value;
+  }
+}
+
+}  // namespace
+
 extern "C" {
 
 CSYS_API csys_status csys_memory_fill(uint8_t value, intptr_t size, void* dest) {
   if (size > 0 && dest != nullptr) {  // the common case first
-    std::memset(dest, value, static_cast<size_t>(size));
+    if (static_cast<size_t>(size) <= kInPlaceBytes) {
+      fillInPlace(static_cast<unsigned char*>(dest), value, static_cast<size_t>(size));
+    } else {
+      std::memset(dest, value, static_cast<size_t>(size));
+    }
     return CSYS_OK;
   }
   CSYS_CHECK(size < 1 || dest != nullptr);

@@ -53,8 +53,16 @@ csys_status wait(CriticalSection* cs, int32_t* acquired) {
   if (acquired != nullptr) *acquired = 0;
   if (cs == nullptr || cs->os == nullptr) return CSYS_E_INVALID_ARGUMENT;
   os_criticalSectionEnter(cs->os);
+  // An entry whose record fails is given back at once, reported as not acquired: the caller
+  // holds nothing and the leak report never sees a release without its entry.
+  const csys_status status =
+      csys_resourceTracking_log(&cs->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+  if (CSYS_FAILED(status)) {
+    os_criticalSectionLeave(cs->os);
+    return status;
+  }
   if (acquired != nullptr) *acquired = 1;
-  return csys_resourceTracking_log(&cs->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+  return CSYS_OK;
 }
 
 template <typename CriticalSection>

@@ -60,16 +60,6 @@ csys_status waitCommon(Object* object, uint32_t timeoutMs, int32_t* acquired) {
   return CSYS_OK;
 }
 
-// Opens an existing named object with synchronize access only.
-template <typename Object>
-csys_status openExisting(Object* object, const char* name, os_handle (*open)(const char*),
-                         const char* resourceName) {
-  if (object == nullptr || !isNamed(name)) return CSYS_E_INVALID_ARGUMENT;
-  object->handle = open(name);
-  if (object->handle == nullptr) return CSYS_E_OS;
-  return track(&object->resourceId, resourceName);
-}
-
 // Closes the handle and reports the destruction; destruct again is a no-op.
 template <typename Object>
 csys_status destructCommon(Object* object) {
@@ -79,55 +69,89 @@ csys_status destructCommon(Object* object) {
                                    -1);
 }
 
-// Takes a newly created handle. A named construction that must not share an existing object
-// gives the handle back, so a refused construction leaves nothing open and nothing tracked.
+// Takes a handle just created or opened and records the construction (and the initial
+// ownership of a mutex). Whatever fails after the OS call gives the handle back, releasing an
+// initial ownership first: a failed construction leaves nothing to destruct and nothing recorded.
 template <typename Object>
-csys_status adoptCreated(Object* object, os_handle handle, const char* name,
-                         int32_t allowExisting) {
-  object->handle = handle;
-  if (handle == nullptr) return CSYS_E_OS;
-  object->created = createdByThisCall(name);
-  if (allowExisting != 0 || object->created == 1) return CSYS_OK;
-  os_closeHandle(handle);
+csys_status adoptCreated(Object* object, os_handle handle, const char* name, int32_t allowExisting,
+                         const char* resourceName, int32_t initialOwner = 0,
+                         int32_t* owned = nullptr) {
   object->handle = nullptr;
-  return CSYS_E_OS;
+  if (owned != nullptr) *owned = 0;
+  if (handle == nullptr) return CSYS_E_OS;
+  const uint32_t created = createdByThisCall(name);
+  const bool isOwned = initialOwner != 0 && created == 1;
+  csys_status status = allowExisting != 0 || created == 1 ? CSYS_OK : CSYS_E_OS;
+  if (CSYS_SUCCEEDED(status)) status = track(&object->resourceId, resourceName);
+  if (CSYS_SUCCEEDED(status) && isOwned) {
+    status =
+        csys_resourceTracking_log(&object->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+    // Taking back a record that exists needs no allocation.
+    if (CSYS_FAILED(status)) {
+      csys_resourceTracking_log(&object->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT,
+                                -1);
+    }
+  }
+  if (CSYS_FAILED(status)) {
+    if (isOwned) os_releaseMutex(handle);
+    os_closeHandle(handle);
+    return status;
+  }
+  object->handle = handle;
+  object->created = created;
+  if (owned != nullptr) *owned = isOwned ? 1 : 0;
+  return CSYS_OK;
+}
+
+// Opens an existing named object with synchronize access only.
+template <typename Object>
+csys_status openExisting(Object* object, const char* name, os_handle (*open)(const char*),
+                         const char* resourceName) {
+  if (object == nullptr || !isNamed(name)) return CSYS_E_INVALID_ARGUMENT;
+  CSYS_RETURN_IF_FAILED(adoptCreated(object, open(name), nullptr, 1, resourceName));
+  object->created = 0;
+  return CSYS_OK;
 }
 
 csys_status mutexConstructCommon(csys_mutex* m, const char* name, int32_t allowExisting,
                                  int32_t initialOwner, int32_t* owned) {
   if (m == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  CSYS_RETURN_IF_FAILED(
-      adoptCreated(m, os_createMutex(initialOwner != 0, name), name, allowExisting));
-  const int32_t isOwned = initialOwner != 0 && m->created == 1 ? 1 : 0;
-  if (owned != nullptr) *owned = isOwned;
-  CSYS_RETURN_IF_FAILED(track(&m->resourceId, kMutexName));
-  if (isOwned == 0) return CSYS_OK;
-  return csys_resourceTracking_log(&m->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+  return adoptCreated(m, os_createMutex(initialOwner != 0, name), name, allowExisting, kMutexName,
+                      initialOwner, owned);
 }
 
 csys_status semaphoreConstructCommon(csys_semaphore* s, const char* name, int32_t allowExisting,
                                      int32_t initialCount, int32_t maximumCount) {
   if (s == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  CSYS_RETURN_IF_FAILED(
-      adoptCreated(s, os_createSemaphore(initialCount, maximumCount, name), name, allowExisting));
+  CSYS_RETURN_IF_FAILED(adoptCreated(s, os_createSemaphore(initialCount, maximumCount, name), name,
+                                     allowExisting, kSemaphoreName));
   s->maximumCount = static_cast<uint32_t>(maximumCount);
-  return track(&s->resourceId, kSemaphoreName);
+  return CSYS_OK;
 }
 
 csys_status eventConstructCommon(csys_event* e, const char* name, int32_t allowExisting,
                                  int32_t manualReset, int32_t initialState) {
   if (e == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  CSYS_RETURN_IF_FAILED(adoptCreated(e, os_createEvent(manualReset != 0, initialState != 0, name),
-                                     name, allowExisting));
-  return track(&e->resourceId, kEventName);
+  return adoptCreated(e, os_createEvent(manualReset != 0, initialState != 0, name), name,
+                      allowExisting, kEventName);
 }
 
+// A wait whose acquisition record fails gives the mutex back and reports acquired 0 with the
+// failure: the caller holds nothing, and the leak report never sees a release without its
+// acquisition. Every wait and enter of the library follows this rule.
 csys_status mutexWaitCommon(csys_mutex* m, uint32_t timeoutMs, int32_t* acquired) {
   int32_t got = 0;
   CSYS_RETURN_IF_FAILED(waitCommon(m, timeoutMs, &got));
+  csys_status status = CSYS_OK;
+  if (got == 1) {
+    status = csys_resourceTracking_log(&m->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+    if (CSYS_FAILED(status)) {
+      os_releaseMutex(osHandle(m->handle));
+      got = 0;
+    }
+  }
   if (acquired != nullptr) *acquired = got;
-  if (got == 0) return CSYS_OK;
-  return csys_resourceTracking_log(&m->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+  return status;
 }
 
 }  // namespace

@@ -195,21 +195,4 @@ TEST_F(Cleanup, ConcurrentFramesLeaveNoLeaks) {
   EXPECT_EQ(report().first, 0);
 }
 
-TEST_F(Cleanup, LoggingFailureBecomesTheFrameStatus) {
-  // The first logged tag needs the interval array, which cannot be had.
-  const int32_t tag = csys_cleanup_getNextTag();
-  int32_t leaks = 0;
-  int32_t valid = 0;
-  ASSERT_EQ(csys_cleanupReportLeaks(0, &leaks, &valid), CSYS_OK);  // lock exists now
-  uint32_t requests = 0;
-  csys_memory_allocCountGet(&requests);
-  csys_memory_allocCountSetOutOfMemory(requests + 1);
-  csys_cleanupEntry entries[1];
-  int32_t count = 0;
-  csys_status status = CSYS_OK;
-  csys_cleanupExecute_(entries, &count, &status, tag);
-  csys_memory_allocCountSetOutOfMemory(0);
-  EXPECT_EQ(status, CSYS_E_OUT_OF_MEMORY);
-}
-
 }  // namespace

@@ -6,7 +6,6 @@
 #include "cleanup/shutdown_internal.h"
 #include "csys_cleanup.h"
 #include "csys_shutdown.h"
-#include "csys_sync.h"
 #include "support/fault_loop.h"
 #include "support/tracking.h"
 
@@ -19,25 +18,6 @@ TEST(FaultSweep, ResourceTrackingInitialization) {
   EXPECT_GT(needed, 256u);  // the lock, the bucket table and one array per bucket
   EXPECT_TRUE(csys_resourceTracking_isLive());
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
-}
-
-TEST(FaultSweep, CriticalSectionUnderTracking) {
-  ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK);
-  // Fill the bucket of the next id so that recording the construction must grow it.
-  csys_resourceId probe{};
-  csys_resourceId_init(&probe, "probe");
-  for (int32_t k = 1; k <= 4; ++k) {
-    const csys_resourceId filler{probe.id + 1 + 256 * k, "filler"};
-    ASSERT_EQ(csys_resourceId_logAction(&filler, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1), CSYS_OK);
-  }
-  csys_criticalSection cs{};
-  pmtsys_test::sweepAllocationFailures([&] { return csys_criticalSection_construct(&cs); },
-                                       [&] {
-                                         EXPECT_EQ(cs.os, nullptr);
-                                         EXPECT_EQ(pmtsys_test::leakRecords(), 4);
-                                       });
-  EXPECT_NE(cs.os, nullptr);
-  EXPECT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);
 }
 
 int g_runs = 0;

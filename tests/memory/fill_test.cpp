@@ -25,6 +25,22 @@ TEST(Fill, BlockAndSizeChecks) {
   EXPECT_EQ(buffer[0], 0xAB);
 }
 
+TEST(Fill, EveryShortLengthAtEveryAlignmentStaysInItsBlock) {
+  // Short blocks are filled in place with overlapping stores: each length must write exactly
+  // its own bytes, whatever the alignment, up to past the size where memset takes over.
+  std::array<unsigned char, 192> buffer{};
+  for (intptr_t size = 0; size <= 140; ++size) {
+    for (size_t offset = 0; offset < 16; ++offset) {
+      buffer.fill(0x11);
+      ASSERT_EQ(csys_memory_fill(0xC3, size, buffer.data() + 16 + offset), CSYS_OK);
+      for (size_t i = 0; i < buffer.size(); ++i) {
+        const bool inside = i >= 16 + offset && i < 16 + offset + static_cast<size_t>(size);
+        ASSERT_EQ(buffer[i], inside ? 0xC3 : 0x11) << size << " at " << offset << ", byte " << i;
+      }
+    }
+  }
+}
+
 TEST(Fill, RectangleWithGapsLeavesTheGapsAlone) {
   std::vector<unsigned char> image(4 * 6, 0x11);
   ASSERT_EQ(csys_memory_fillRect(0x77, 4, 3, 6, image.data()), CSYS_OK);
