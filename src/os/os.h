@@ -132,3 +132,7 @@ uint32_t os_waitForSingleObject(os_handle handle, uint32_t milliseconds);
 // Waits for the first of `count` objects: OS_WAIT_OBJECT_0 + i or OS_WAIT_ABANDONED_0 + i for
 // the lowest signalled index i; only that object is acquired.
 uint32_t os_waitForAnyObject(uint32_t count, const os_handle* handles, uint32_t milliseconds);
+
+// ---------------------------------------------------------------------------------------------
+// Leak checks: the kernel-object handles this process holds open through this layer.
+size_t os_openHandleCount();
