@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                                   \
-  do {                                                                          \
-    if (!(condition)) {                                                         \
+#define FUZZ_CHECK(condition)                                                    \
+  do {                                                                           \
+    if (!(condition)) {                                                          \
       std::fprintf(stderr, "check failed, line %d: %s\n", __LINE__, #condition); \
-      std::abort();                                                             \
-    }                                                                           \
+      std::abort();                                                              \
+    }                                                                            \
   } while (false)

@@ -257,8 +257,10 @@ enum class Outcome { created, existed, retry, failed };
 // opens it. `retry` means the name changed under the attempt.
 Outcome reach(NamedObject& named, ObjectType type, const ObjectParams* params) {
   named.fd = -1;
+  bool madeFile = false;
   if (params != nullptr) {
     named.fd = os_sys.shm_open(named.file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    madeFile = named.fd >= 0;
     if (named.fd < 0 && errno != EEXIST) {
       setLastErrorFromErrno(errno);
       return Outcome::failed;
@@ -281,8 +283,10 @@ Outcome reach(NamedObject& named, ObjectType type, const ObjectParams* params) {
     if (links > 0 && params != nullptr && initialize(named, *params)) {
       return Outcome::created;
     }
-    if (links > 0) {
-      // A failed build, or an object nobody holds any more: neither keeps its name.
+    // A failed build, or an object nobody holds any more: neither keeps its name. A file this
+    // attempt made still has it (nobody unlinks without the write lock held here), even when
+    // fstat cannot tell.
+    if (links > 0 || madeFile) {
       if (params == nullptr) {
         os_setLastError(OS_ERROR_FILE_NOT_FOUND);
       }
@@ -416,7 +420,8 @@ KernelObject* namedAcquire(const char* name, ObjectType type, const ObjectParams
   std::string file = fileNameOf(normalized);
   os_sys.pthread_mutex_lock(&g_namedLock);
   // A child of fork() must not keep its parent's mappings as its own: no object without that.
-  if (!g_forkHandlersInstalled && os_sys.pthread_atfork(lockList, unlockList, forgetInheritedFiles) == 0) {
+  if (!g_forkHandlersInstalled &&
+      os_sys.pthread_atfork(lockList, unlockList, forgetInheritedFiles) == 0) {
     g_forkHandlersInstalled = true;
   }
   KernelObject* object = g_forkHandlersInstalled ? findMapped(file) : nullptr;
@@ -461,9 +466,9 @@ uint32_t namedWait(KernelObject* object, uint32_t milliseconds) {
   uint32_t result = OS_WAIT_TIMEOUT;
   int rc = 0;
   while (milliseconds != 0 && rc != ETIMEDOUT && !isSignalled(shared.state)) {
-    rc = infinite
-             ? os_sys.pthread_cond_wait(&shared.changed, &shared.lock)
-             : os_sys.pthread_cond_clockwait(&shared.changed, &shared.lock, CLOCK_MONOTONIC, &deadline);
+    rc = infinite ? os_sys.pthread_cond_wait(&shared.changed, &shared.lock)
+                  : os_sys.pthread_cond_clockwait(&shared.changed, &shared.lock, CLOCK_MONOTONIC,
+                                                  &deadline);
     if (rc == EOWNERDEAD) {
       os_sys.pthread_mutex_consistent(&shared.lock);
     }

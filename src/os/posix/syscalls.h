@@ -75,8 +75,7 @@ struct os_posixSyscalls {
                                 const timespec* deadline) = ::pthread_cond_clockwait;
   int (*pthread_cond_signal)(pthread_cond_t* condition) = ::pthread_cond_signal;
   int (*pthread_cond_broadcast)(pthread_cond_t* condition) = ::pthread_cond_broadcast;
-  int (*pthread_atfork)(void (*prepare)(), void (*parent)(),
-                        void (*child)()) = ::pthread_atfork;
+  int (*pthread_atfork)(void (*prepare)(), void (*parent)(), void (*child)()) = ::pthread_atfork;
 };
 
 extern os_posixSyscalls os_sys;

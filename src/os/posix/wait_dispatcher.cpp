@@ -103,7 +103,7 @@ uint32_t dispatchWait(Waitable* const* objects, uint32_t count, uint32_t millise
   while (block.result == kUnsatisfied) {
     const int rc = infinite ? os_sys.pthread_cond_wait(&block.wake, &g_dispatcherLock)
                             : os_sys.pthread_cond_clockwait(&block.wake, &g_dispatcherLock,
-                                                     CLOCK_MONOTONIC, &deadline);
+                                                            CLOCK_MONOTONIC, &deadline);
     if (rc == ETIMEDOUT && block.result == kUnsatisfied) {
       unqueueAll(block);
       block.result = OS_WAIT_TIMEOUT;
