@@ -2,12 +2,9 @@
 // nesting counters.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "csys_print.h"
 #include "support/report_capture.h"
@@ -93,19 +90,6 @@ TEST_F(Print, HooksReplaceExactlyTheStepTheyName) {
   EXPECT_EQ(g_flushCalls, 1);
   EXPECT_EQ(readAll(file), "plain 7 again");
   std::fclose(file);
-}
-
-TEST_F(Print, ConcurrentPrintsAllArrive) {
-  pmtsys_test::PrintCapture capture;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([] {
-      for (int i = 0; i < 200; ++i) csys_printfA("%c", 'x');
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(capture.text(), std::string(800, 'x'));
-  EXPECT_EQ(capture.flushes(), 800);
 }
 
 std::string g_diagText;

@@ -1,9 +1,9 @@
 // Every OS call that can fail fails in turn under short scenarios of each family that uses the OS
 // layer: at its 1st, 2nd, ... use, once (transient) and from then on (persistent), until a run
-// meets no failure. After every run: a status came back (success, or a failure only when one was
-// injected), no handle is open, no lock is held, leak tracking has nothing outstanding and no
-// cleanup frame is open; on Linux, no descriptor is left open and every name is free again.
-// LeakSanitizer (the sanitizer leg) checks memory.
+// meets no failure. After every run: a status came back (a failure only when one was injected),
+// no handle is open, no lock is held, leak tracking has nothing outstanding, no cleanup frame is
+// open; on Linux no descriptor is left open and every name is free again. LeakSanitizer (the
+// sanitizer leg) checks memory.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -31,80 +31,69 @@ namespace {
 std::vector<std::string> g_names;  // the names the current run used
 std::string g_versionFile;
 
-const char* newName() {
+const char* newName(bool named) {
+  if (!named) return nullptr;
   g_names.push_back(pmtsys_test::uniqueName("pmt-sweep"));
   return g_names.back().c_str();
 }
 
-// The first failure of a run's steps; the steps after it still run, so that what was built is
-// taken down again.
-struct Steps {
-  csys_status status = CSYS_OK;
-  void operator()(csys_status step) {
-    if (!CSYS_FAILED(status)) status = step;
+// The first failure of a run; every step runs, so that what was built is taken down again.
+csys_status first(std::initializer_list<csys_status> steps) {
+  for (const csys_status status : steps) {
+    if (CSYS_FAILED(status)) return status;
   }
-};
+  return CSYS_OK;
+}
 
 csys_status mutexes(bool named) {
   csys_mutex m{};
   csys_mutex opened{};
-  int32_t owned = 0;
-  const char* name = named ? newName() : nullptr;
-  Steps steps;
-  steps(named ? csys_mutex_constructNamed(&m, name, 0, 1, &owned)
-              : csys_mutex_construct(&m, 1, &owned));
-  if (CSYS_FAILED(steps.status)) return steps.status;
-  if (named) steps(csys_mutex_constructNamedExists(&opened, name));
-  steps(csys_mutex_waitTimeout(named ? &opened : &m, 10, nullptr));
-  steps(csys_mutex_unlock(&m));
-  steps(csys_mutex_unlock(&m));
-  if (opened.handle != nullptr) steps(csys_mutex_destruct(&opened));
-  steps(csys_mutex_destruct(&m));
-  return steps.status;
+  const char* name = newName(named);
+  const csys_status built = named ? csys_mutex_constructNamed(&m, name, 0, 1, nullptr)
+                                  : csys_mutex_construct(&m, 1, nullptr);
+  if (CSYS_FAILED(built)) return built;
+  const csys_status status =
+      first({named ? csys_mutex_constructNamedExists(&opened, name) : CSYS_OK,
+             csys_mutex_waitTimeout(named ? &opened : &m, 10, nullptr), csys_mutex_unlock(&m),
+             csys_mutex_unlock(&m)});
+  return first({status, named ? csys_mutex_destruct(&opened) : CSYS_OK, csys_mutex_destruct(&m)});
 }
 
 csys_status semaphoresAndEvents(bool named) {
   csys_semaphore s{};
   csys_event e{};
-  Steps steps;
-  steps(named ? csys_semaphore_constructNamed(&s, newName(), 0, 0, 2)
-              : csys_semaphore_construct(&s, 0, 2));
-  if (CSYS_FAILED(steps.status)) return steps.status;
-  steps(named ? csys_event_constructNamed(&e, newName(), 0, 0, 0) : csys_event_construct(&e, 0, 0));
-  steps(csys_semaphore_release(&s));
-  int32_t acquired = 0;
-  steps(csys_semaphore_waitTimeout(&s, 10, &acquired));
-  steps(csys_semaphore_waitTimeout(&s, 1, &acquired));  // times out
-  if (e.handle != nullptr) {
-    steps(csys_event_set(&e));
-    steps(csys_event_waitTimeout(&e, 10, &acquired));
-    steps(csys_event_reset(&e));
-    steps(csys_event_destruct(&e));
-  }
-  steps(csys_semaphore_destruct(&s));
-  return steps.status;
+  const csys_status built = named ? csys_semaphore_constructNamed(&s, newName(true), 0, 0, 2)
+                                  : csys_semaphore_construct(&s, 0, 2);
+  if (CSYS_FAILED(built)) return built;
+  const csys_status event = named ? csys_event_constructNamed(&e, newName(true), 0, 0, 0)
+                                  : csys_event_construct(&e, 0, 0);
+  int32_t got = 0;
+  const csys_status status = first(
+      {event, csys_semaphore_release(&s), csys_semaphore_waitTimeout(&s, 10, &got),
+       csys_semaphore_waitTimeout(&s, 1, &got), CSYS_FAILED(event) ? event : csys_event_set(&e),
+       CSYS_FAILED(event) ? event : csys_event_waitTimeout(&e, 10, &got)});
+  return first({status, CSYS_FAILED(event) ? CSYS_OK : csys_event_destruct(&e),
+                csys_semaphore_destruct(&s)});
 }
 
 csys_status criticalSections() {
   csys_criticalSection cs[2] = {};
-  Steps steps;
-  steps(csys_criticalSection_construct(&cs[0]));
-  steps(csys_criticalSection_constructSpin(&cs[1], 4000));
+  const csys_status built = first(
+      {csys_criticalSection_construct(&cs[0]), csys_criticalSection_constructSpin(&cs[1], 4)});
+  csys_status status = built;
   for (csys_criticalSection& section : cs) {
     if (section.os == nullptr) continue;
-    steps(csys_criticalSection_wait(&section, nullptr));
-    steps(csys_criticalSection_release(&section));
-    steps(csys_criticalSection_destruct(&section));
+    status =
+        first({status, csys_criticalSection_wait(&section, nullptr),
+               csys_criticalSection_release(&section), csys_criticalSection_destruct(&section)});
   }
-  return steps.status;
+  return status;
 }
 
-struct Scenario {
+const struct {
   const char* name;
   csys_status (*run)();
-};
-
-const Scenario kScenarios[] = {
+} kScenarios[] = {
     {"unnamed mutex", [] { return mutexes(false); }},
     {"named mutex", [] { return mutexes(true); }},
     {"unnamed semaphore and event", [] { return semaphoresAndEvents(false); }},
@@ -112,11 +101,7 @@ const Scenario kScenarios[] = {
     {"critical sections", criticalSections},
     {"sleep", [] { return csys_sleep(0.002); }},
     // The report looks up the caller's module and the library's version file.
-    {"module lookups",
-     [] {
-       pmtsys_test::AssertCapture capture;
-       return cstd_assert_(__LINE__);
-     }},
+    {"module lookups", [] { return pmtsys_test::AssertCapture(), cstd_assert_(__LINE__); }},
     {"version resource",
      [] {
        cstd_versionInfo info{};
@@ -149,16 +134,14 @@ TEST(OsFaultSweep, EveryFailableCallUnderEveryScenario) {
       g_versionFile, pmtsys_test::buildPeWithResource(pmtsys_test::buildVersionResource(
                          {{1000, 0, 0, 0}, {{"ProductName", "P"}}}))));
   const int32_t frames = *_pm_numCleanup;
-  int runs = 0;
-  int failures = 0;
+  int runs = 0, failures = 0;
   for (size_t call = 0; call < pmtsys_test::failableOsCallCount(); ++call) {
-    for (const Scenario& scenario : kScenarios) {
+    for (const auto& scenario : kScenarios) {
       for (const bool persistent : {false, true}) {
-        for (int nth = 1;; ++nth) {
+        for (int nth = 1; nth < 100; ++nth) {
           SCOPED_TRACE(testing::Message()
                        << pmtsys_test::failableOsCallName(call) << " fails at use " << nth
                        << (persistent ? " and after" : "") << " in: " << scenario.name);
-          ASSERT_LT(nth, 100);
 #if !defined(_WIN32)
           const long descriptors = openDescriptors();
 #endif
@@ -185,7 +168,7 @@ TEST(OsFaultSweep, EveryFailableCallUnderEveryScenario) {
       }
     }
   }
-  std::printf("%zu calls x %zu scenarios: %d runs, %d failures injected\n",
+  std::printf("%zu calls, %zu scenarios: %d runs, %d failures injected\n",
               pmtsys_test::failableOsCallCount(), std::size(kScenarios), runs, failures);
   std::filesystem::remove_all(dir);
 }

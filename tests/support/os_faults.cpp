@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <iterator>
+#include <string_view>
 #include <type_traits>
 
 namespace pmtsys_test {
@@ -124,20 +125,6 @@ void installSleepRecorder() {
 
 }  // namespace
 
-void failModulePathLookup() {
-  os_sys.GetModuleFileNameA = [](HMODULE, LPSTR, DWORD) -> DWORD {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-  };
-}
-
-void failModuleLookup() {
-  os_sys.VirtualQuery = [](LPCVOID, PMEMORY_BASIC_INFORMATION, SIZE_T) -> SIZE_T {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  };
-}
-
 void restoreOsCalls() {
   os_win32SyscallsReset();
 }
@@ -145,6 +132,8 @@ void restoreOsCalls() {
 namespace {
 
 using T = os_win32Syscalls;
+constexpr std::string_view kModulePathLookup = "GetModuleFileNameA";
+constexpr std::string_view kModuleLookup = "VirtualQuery";
 #define PMT_FAILABLE(entry, how, error, ...) \
   { #entry, Fault < T, os_sys, &T::entry, Fails::how, error, __VA_ARGS__ + 0> ::install }
 const Failable kFailable[] = {
@@ -203,15 +192,6 @@ void installSleepRecorder() {
 
 }  // namespace
 
-// The main program's path comes from resolving /proc/self/exe.
-void failModulePathLookup() {
-  os_sys.realpath = [](const char*, char*) -> char* { return nullptr; };
-}
-
-void failModuleLookup() {
-  os_sys.dladdr = [](const void*, Dl_info*) { return 0; };
-}
-
 void restoreOsCalls() {
   os_posixSyscallsReset();
 }
@@ -219,6 +199,9 @@ void restoreOsCalls() {
 namespace {
 
 using T = os_posixSyscalls;
+// The main program's path comes from resolving /proc/self/exe.
+constexpr std::string_view kModulePathLookup = "realpath";
+constexpr std::string_view kModuleLookup = "dladdr";
 #define PMT_FAILABLE(entry, how, error, ...) \
   { #entry, Fault < T, os_sys, &T::entry, Fails::how, error, __VA_ARGS__ + 0> ::install }
 // Calls that fail only when misused (unlock, signal, destroy, close, munmap) are not failed.
@@ -271,6 +254,24 @@ void failOsCall(size_t call, int nth, bool persistent) {
   g_countdown = nth;
   countLocks();
   kFailable[call].install();
+}
+
+namespace {
+
+void failFromNowOn(std::string_view name) {
+  for (size_t call = 0; call < std::size(kFailable); ++call) {
+    if (kFailable[call].name == name) failOsCall(call, 1, true);
+  }
+}
+
+}  // namespace
+
+void failModulePathLookup() {
+  failFromNowOn(kModulePathLookup);
+}
+
+void failModuleLookup() {
+  failFromNowOn(kModuleLookup);
 }
 
 int injectedOsFailures() {
