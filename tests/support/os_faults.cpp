@@ -98,6 +98,15 @@ struct Failable {
   void (*install)();
 };
 
+#if defined(_WIN32)
+using T = os_win32Syscalls;
+#else
+using T = os_posixSyscalls;
+#endif
+// An entry of the list of failable calls: the call, how it fails, the error and any marker.
+#define PMT_FAILABLE(entry, how, error, ...) \
+  { #entry, Fault < T, os_sys, &T::entry, Fails::how, error, __VA_ARGS__ + 0> ::install }
+
 }  // namespace
 
 #if defined(_WIN32)
@@ -125,17 +134,10 @@ void installSleepRecorder() {
 
 }  // namespace
 
-void restoreOsCalls() {
-  os_win32SyscallsReset();
-}
-
 namespace {
 
-using T = os_win32Syscalls;
 constexpr std::string_view kModulePathLookup = "GetModuleFileNameA";
 constexpr std::string_view kModuleLookup = "VirtualQuery";
-#define PMT_FAILABLE(entry, how, error, ...) \
-  { #entry, Fault < T, os_sys, &T::entry, Fails::how, error, __VA_ARGS__ + 0> ::install }
 const Failable kFailable[] = {
     PMT_FAILABLE(CreateMutexA, zero, ERROR_NOT_ENOUGH_MEMORY),
     PMT_FAILABLE(CreateSemaphoreA, zero, ERROR_NOT_ENOUGH_MEMORY),
@@ -157,7 +159,6 @@ const Failable kFailable[] = {
     PMT_FAILABLE(GetModuleHandleA, zero, ERROR_MOD_NOT_FOUND),
     PMT_FAILABLE(GetModuleFileNameA, zero, ERROR_NOT_ENOUGH_MEMORY),
 };
-#undef PMT_FAILABLE
 
 void countLocks() {
   LockCount<T, os_sys, &T::EnterCriticalSection, 1>::install();
@@ -192,18 +193,11 @@ void installSleepRecorder() {
 
 }  // namespace
 
-void restoreOsCalls() {
-  os_posixSyscallsReset();
-}
-
 namespace {
 
-using T = os_posixSyscalls;
 // The main program's path comes from resolving /proc/self/exe.
 constexpr std::string_view kModulePathLookup = "realpath";
 constexpr std::string_view kModuleLookup = "dladdr";
-#define PMT_FAILABLE(entry, how, error, ...) \
-  { #entry, Fault < T, os_sys, &T::entry, Fails::how, error, __VA_ARGS__ + 0> ::install }
 // Calls that fail only when misused (unlock, signal, destroy, close, munmap) are not failed.
 // pthread_atfork comes first: it is called until it succeeds once in the process.
 const Failable kFailable[] = {
@@ -225,7 +219,6 @@ const Failable kFailable[] = {
     PMT_FAILABLE(pthread_condattr_init, withResult, ENOMEM),
     PMT_FAILABLE(pthread_cond_init, withResult, EAGAIN),
 };
-#undef PMT_FAILABLE
 
 void countLocks() {
   LockCount<T, os_sys, &T::pthread_mutex_lock, 1>::install();
@@ -237,6 +230,16 @@ void countLocks() {
 }  // namespace
 
 #endif
+
+#undef PMT_FAILABLE
+
+void restoreOsCalls() {
+#if defined(_WIN32)
+  os_win32SyscallsReset();
+#else
+  os_posixSyscallsReset();
+#endif
+}
 
 size_t failableOsCallCount() {
   return std::size(kFailable);
