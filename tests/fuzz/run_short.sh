@@ -9,7 +9,8 @@ seconds="${FUZZ_SECONDS:-30}"
 build=build/fuzz
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPMTSYS_FUZZ=ON -DPMTSYS_TESTS=OFF -DPMTSYS_EXAMPLES=OFF >/dev/null
-cmake --build "$build" -j "${CMAKE_BUILD_PARALLEL_LEVEL:-2}" --target fuzz >/dev/null
+cmake --build "$build" -j "${CMAKE_BUILD_PARALLEL_LEVEL:-2}" --target fuzz >"$build/build.log" 2>&1 ||
+  { cat "$build/build.log"; exit 1; }
 mkdir -p "$build/findings"
 for source in tests/fuzz/*/fuzz_*.cpp; do
   target=$(basename "$source" .cpp)
