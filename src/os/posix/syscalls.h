@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -76,6 +77,15 @@ struct os_posixSyscalls {
   int (*pthread_cond_signal)(pthread_cond_t* condition) = ::pthread_cond_signal;
   int (*pthread_cond_broadcast)(pthread_cond_t* condition) = ::pthread_cond_broadcast;
   int (*pthread_atfork)(void (*prepare)(), void (*parent)(), void (*child)()) = ::pthread_atfork;
+  // Clocks: the counter's resolution stands for its frequency query. Linux records no nominal
+  // processor rate, so that lookup answers "unknown" unless a test supplies one.
+  int (*clock_getres)(clockid_t clock, struct timespec* resolution) = ::clock_getres;
+  bool (*processorNominalMHz)(uint32_t* mhz) = [](uint32_t*) { return false; };
+  // Buffered files, under the names the Windows table uses for the same calls.
+  FILE* (*fopen)(const char* path, const char* mode) = ::fopen;
+  int (*fclose)(FILE* file) = ::fclose;
+  off_t (*ftell64)(FILE* file) = ::ftello;
+  int (*fseek64)(FILE* file, off_t offset, int origin) = ::fseeko;
 };
 
 extern os_posixSyscalls os_sys;
