@@ -132,3 +132,14 @@ uint32_t os_waitForSingleObject(os_handle handle, uint32_t milliseconds);
 // Waits for the first of `count` objects: OS_WAIT_OBJECT_0 + i or OS_WAIT_ABANDONED_0 + i for
 // the lowest signalled index i; only that object is acquired.
 uint32_t os_waitForAnyObject(uint32_t count, const os_handle* handles, uint32_t milliseconds);
+
+// ---------------------------------------------------------------------------------------------
+// Clocks (QueryPerformanceCounter / QueryPerformanceFrequency). On Linux the counter is
+// CLOCK_MONOTONIC in nanoseconds, so its frequency is 10^9, below 2^32 as callers require.
+int64_t os_queryPerformanceCounter();
+// False with the last error set when the system has no such counter.
+bool os_queryPerformanceFrequency(int64_t* frequency);
+// The processor's nominal clock rate in MHz as the system records it: on Windows the registry
+// value "~MHz" of processor 0. False when the system keeps no figure worth trusting, which is
+// always the case on Linux (its "cpu MHz" is the current, frequency-scaled rate).
+bool os_processorNominalMHz(uint32_t* mhz);

@@ -41,6 +41,10 @@ struct os_posixSyscalls {
       [](int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); };
   int (*clock_gettime)(clockid_t clock, struct timespec* now) = ::clock_gettime;
   int (*tgkill)(pid_t process, pid_t thread, int signalNumber) = ::tgkill;
+  // Clocks: the counter's resolution stands for its frequency query. Linux records no nominal
+  // processor rate, so that lookup answers "unknown" unless a test supplies one.
+  int (*clock_getres)(clockid_t clock, struct timespec* resolution) = ::clock_getres;
+  bool (*processorNominalMHz)(uint32_t* mhz) = [](uint32_t*) { return false; };
 };
 
 extern os_posixSyscalls os_sys;

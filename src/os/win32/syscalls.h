@@ -13,6 +13,15 @@ struct os_win32Syscalls {
   (LPCVOID address, PMEMORY_BASIC_INFORMATION region, SIZE_T size) = ::VirtualQuery;
   HMODULE(WINAPI* GetModuleHandleA)(LPCSTR name) = ::GetModuleHandleA;
   DWORD(WINAPI* GetModuleFileNameA)(HMODULE module, LPSTR path, DWORD size) = ::GetModuleFileNameA;
+  // Clocks and the processor's nominal rate.
+  BOOL(WINAPI* QueryPerformanceCounter)(LARGE_INTEGER* count) = ::QueryPerformanceCounter;
+  BOOL(WINAPI* QueryPerformanceFrequency)(LARGE_INTEGER* frequency) = ::QueryPerformanceFrequency;
+  LSTATUS(WINAPI* RegOpenKeyExA)
+  (HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) = ::RegOpenKeyExA;
+  LSTATUS(WINAPI* RegQueryValueExA)
+  (HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+   LPDWORD size) = ::RegQueryValueExA;
+  LSTATUS(WINAPI* RegCloseKey)(HKEY key) = ::RegCloseKey;
 };
 
 extern os_win32Syscalls os_sys;
