@@ -12,6 +12,7 @@
 #include "csys_shutdown.h"
 #include "csys_status.h"
 #include "csys_sync.h"
+#include "csys_thread.h"
 #include "csys_timer.h"
 #include "qzsf_rep.h"
 

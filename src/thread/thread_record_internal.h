@@ -59,6 +59,10 @@ csys_status csys_thread_requireRecord(const csys_thread* thread, csys_threadReco
 csys_status csys_thread_getCurrentRecord(csys_threadRecord** record);
 
 bool csys_thread_isFinished(const csys_threadRecord* record);
+// osHandle and osThreadId as another thread sees them: the creator stores them while the new
+// thread may already run.
+os_handle csys_thread_loadOSHandle(const csys_threadRecord* record);
+uint32_t csys_thread_loadOSThreadId(const csys_threadRecord* record);
 
 // Raw Windows priorities of a record's thread (also for the API mutex).
 csys_status csys_thread_getOSPriority(const csys_thread* thread, int32_t* priority);
