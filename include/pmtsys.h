@@ -5,6 +5,7 @@
 #include "cstd_shared.h"
 #include "csys_assert.h"
 #include "csys_atomic.h"
+#include "csys_attention.h"
 #include "csys_cleanup.h"
 #include "csys_memory.h"
 #include "csys_print.h"
