@@ -1,6 +1,5 @@
 // Races with one defined outcome each, run many times (the TSan leg checks them).
 #include <atomic>
-#include <thread>
 
 #include "attention_support.h"
 #include "support/platform.h"
@@ -10,14 +9,11 @@ using namespace pmtsys_test;
 // Each cancel is either reported once by a checking worker or removed by the detach.
 TEST(AttentionRaces, DetachRacingWithFireReportsEachCancelAtMostOnce) {
   const int rounds = stressIterations(2000);
-  std::atomic<bool> stop{false};
-  std::atomic<int> seen{0};
+  std::atomic<int> stop{0}, seen{0};
   Thread workers[2];
   for (Thread& w : workers) {
     w.start([&] {
-      while (!stop) {
-        if (csys_attention_check() == CSYS_E_FAIL) ++seen;
-      }
+      while (!stop) seen += csys_attention_check() == CSYS_E_FAIL ? 1 : 0;
     });
   }
   for (int i = 0; i < rounds; ++i) {
@@ -26,12 +22,13 @@ TEST(AttentionRaces, DetachRacingWithFireReportsEachCancelAtMostOnce) {
               CSYS_OK);
     ASSERT_EQ(csys_attentionTag_detach(&tag.tag), CSYS_OK);
   }
-  stop = true;
+  stop = 1;
   for (Thread& w : workers) w.join();
   EXPECT_LE(seen.load(), rounds);
 }
 
-// The entry is attached before the end destroys the list, or the attach is refused.
+// The entry is attached before the end destroys the list, or the attach is refused; after the
+// end, attaching and checking through a proxy are refused.
 TEST(AttentionRaces, AttachRacingWithTheTargetsEndLandsOrIsRefused) {
   for (int i = stressIterations(300); i > 0; --i) {
     Thread target;
@@ -40,20 +37,24 @@ TEST(AttentionRaces, AttachRacingWithTheTargetsEndLandsOrIsRefused) {
     const csys_status status = csys_attentionTag_attachTimeout(&tag.tag, &target.thread, 60.0);
     EXPECT_TRUE(status == CSYS_OK || status == CSYS_E_THREAD_ENDED) << status;
     target.join();
+    EXPECT_EQ(csys_attentionTag_attachCancel(&tag.tag, &target.thread, -1), CSYS_E_THREAD_ENDED);
+    EXPECT_EQ(csys_attentionBecomeProxyForThread(nullptr, &target.thread), CSYS_OK);
+    EXPECT_EQ(csys_attention_check(), CSYS_E_THREAD_ENDED);
+    EXPECT_EQ(csys_attentionBecomeProxyForThread(nullptr, nullptr), CSYS_OK);
   }
 }
 
-// A clone made before the source's detach keeps its own copy; one made after has nothing of it.
+// A clone made before the source's detach fires in the worker (and marks the source, which is
+// gone or leaves silently); one made after has nothing of it.
 TEST(AttentionRaces, CloneRacingWithTheSourcesDetachCopiesOrMisses) {
-  csys_thread self;
-  ASSERT_EQ(csys_thread_construct(&self), CSYS_OK);
-  ASSERT_EQ(csys_thread_getCurrentThread(&self), CSYS_OK);
+  Thread self, worker;
+  self.current();
   std::atomic<bool> stop{false};
-  Thread worker;
   worker.start([&] {
     while (!stop) {
       Tag group;
-      ASSERT_EQ(csys_attentionTag_attachClonesFromThread(&group.tag, nullptr, &self), CSYS_OK);
+      ASSERT_EQ(csys_attentionTag_attachClonesFromThread(&group.tag, nullptr, &self.thread),
+                CSYS_OK);
       const csys_status status = csys_attention_check();
       EXPECT_TRUE(status == CSYS_OK || status == CSYS_E_FAIL) << status;
       ASSERT_EQ(csys_attentionTag_detach(&group.tag), CSYS_OK);
@@ -67,5 +68,4 @@ TEST(AttentionRaces, CloneRacingWithTheSourcesDetachCopiesOrMisses) {
   stop = true;
   worker.join();
   EXPECT_TRUE(ids(nullptr).empty());
-  csys_thread_destruct(&self);
 }

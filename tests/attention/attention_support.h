@@ -1,11 +1,10 @@
-// Helpers of the attention tests: tags that destruct themselves, library threads running a
-// closure, records of threads never started, and a look at a list's entry ids.
+// Helpers of the attention tests: tags and thread handles that destruct themselves, the system
+// clock under a test's control, and a list's entry ids.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <vector>
 
 #include "attention/attention_internal.h"
 #include "timing/clock_internal.h"
@@ -14,51 +13,44 @@ namespace pmtsys_test {
 
 struct Tag {
   csys_attentionTag tag;
-  Tag() { EXPECT_EQ(csys_attentionTag_construct(&tag), CSYS_OK); }
+  Tag() { csys_attentionTag_construct(&tag); }
   ~Tag() { csys_attentionTag_destruct(&tag); }
 };
 
+// A library thread running a closure, the calling thread, or the record of a thread never
+// started (only attach, detach, clones and proxies reach its list).
 struct Thread {
-  csys_thread thread;
+  csys_thread thread{};
   std::function<void()> body;
-  Thread() { csys_thread_construct(&thread); }
   ~Thread() { csys_thread_destruct(&thread); }
-  // Starts `run` in a thread of the library's own.
   void start(std::function<void()> run) {
     body = std::move(run);
-    auto main = [](void* closure) -> uint32_t {
-      (*static_cast<std::function<void()>*>(closure))();
+    auto main = [](void* f) -> uint32_t {
+      (*static_cast<std::function<void()>*>(f))();
       return 0;
     };
     ASSERT_EQ(csys_thread_create(main, &body, nullptr, &thread), CSYS_OK);
   }
   void join() { ASSERT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK); }
-  void run(std::function<void()> run) {
-    start(std::move(run));
-    join();
-  }
-  // A record of a thread that never starts: only attach, detach, clones and proxies reach it.
-  void makeUnstarted() { ASSERT_EQ(csys_thread_createRecord(&thread, 0), CSYS_OK); }
+  void current() { ASSERT_EQ(csys_thread_getCurrentThread(&thread), CSYS_OK); }
+  void unstarted() { ASSERT_EQ(csys_thread_createRecord(&thread, 0), CSYS_OK); }
 };
 
-// The system clock under the test's control, from the time it is made until it goes.
-class FakeClock {
- public:
+// While it lives, the system clock moves only when told (calibrated on the real clock first).
+struct FakeClock {
+  static inline std::atomic<uint64_t> ticks{uint64_t{1} << 40};
+  csys_timer timer;
   FakeClock() {
-    csys_timer timer;
-    csys_timer_init(&timer, 0);  // calibrated on the real clock first
-    perSecond_ = static_cast<double>(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS));
-    ticks_ = uint64_t{1} << 40;
+    csys_timer_init(&timer, 0);
     csys_clock_replaceTickReader(CSYS_CLOCK_SYSTEM_TICKS, [](csys_timerTicks* t) {
-      *t = csys_timerTicks_fromU64(ticks_.load());
+      *t = csys_timerTicks_fromU64(ticks.load());
     });
   }
   ~FakeClock() { csys_clock_replaceTickReader(CSYS_CLOCK_SYSTEM_TICKS, nullptr); }
-  void advance(double seconds) { ticks_ += static_cast<uint64_t>(seconds * perSecond_); }
-
- private:
-  static inline std::atomic<uint64_t> ticks_{0};
-  double perSecond_ = 0.0;
+  void advance(double seconds) {
+    ticks +=
+        static_cast<uint64_t>(seconds * double(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS)));
+  }
 };
 
 // The entry ids of a thread's list (null: the calling thread), front to back.
