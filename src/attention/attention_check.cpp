@@ -17,6 +17,32 @@ uint32_t g_timerTicksListLength = 0;
 // The longest proxy chain one check follows beyond the calling thread.
 constexpr int kMaxProxyChain = 16;
 
+// The calling thread's record, cached for the check. A thread cleanup registered with the cache
+// clears it at the thread's end, so it never outlives the per-thread block that keeps the record
+// alive. Within the library's own image the initial-exec model makes it one load.
+#if defined(__ELF__)
+#define CSYS_ATTENTION_TLS_MODEL __attribute__((tls_model("initial-exec")))
+#else
+#define CSYS_ATTENTION_TLS_MODEL
+#endif
+thread_local csys_threadRecord* t_record CSYS_ATTENTION_TLS_MODEL = nullptr;
+
+csys_status forgetRecord(void* /*unused*/) {
+  t_record = nullptr;
+  return CSYS_OK;
+}
+
+// A failed registration only leaves the record uncached.
+csys_status currentRecord(csys_threadRecord** record) {
+  *record = t_record;
+  if (*record != nullptr) return CSYS_OK;
+  CSYS_RETURN_IF_FAILED(csys_thread_getCurrentRecord(record));
+  if (*record != nullptr && !CSYS_FAILED(csys_thread_cleanup_register(forgetRecord, nullptr))) {
+    t_record = *record;
+  }
+  return CSYS_OK;
+}
+
 csys_status readNow(double* now) {
   csys_timerTicks ticks{};
   CSYS_RETURN_IF_FAILED(csys_timer_getRawSystemTicks(&ticks));
@@ -174,7 +200,7 @@ extern "C" {
 
 CSYS_API csys_status csys_attention_check(void) {
   csys_threadRecord* own = nullptr;
-  CSYS_RETURN_IF_FAILED(csys_thread_getCurrentRecord(&own));
+  CSYS_RETURN_IF_FAILED(currentRecord(&own));
   CSYS_CHECK(own != nullptr);
   if (own == nullptr) return CSYS_E_NO_THREAD_RECORD;
   // Only this thread's end destroys its list, so the thread itself may look at it unlocked.
