@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "attention/attention_internal.h"
 #include "timing/clock_internal.h"
 
@@ -40,17 +38,15 @@ struct Thread {
 struct FakeClock {
   static inline std::atomic<uint64_t> ticks{uint64_t{1} << 40};
   csys_timer timer;
+  csys_status calibrated = csys_timer_init(&timer, 0);
+  double perSecond = double(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS));
   FakeClock() {
-    csys_timer_init(&timer, 0);
     csys_clock_replaceTickReader(CSYS_CLOCK_SYSTEM_TICKS, [](csys_timerTicks* t) {
       *t = csys_timerTicks_fromU64(ticks.load());
     });
   }
   ~FakeClock() { csys_clock_replaceTickReader(CSYS_CLOCK_SYSTEM_TICKS, nullptr); }
-  void advance(double seconds) {
-    ticks +=
-        static_cast<uint64_t>(seconds * double(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS)));
-  }
+  void advance(double seconds) { ticks += static_cast<uint64_t>(seconds * perSecond); }
 };
 
 // The entry ids of a thread's list (null: the calling thread), front to back.
