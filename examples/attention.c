@@ -37,11 +37,10 @@ static uint32_t worker(void* argument) {
   void* buffer = NULL;
   csys_status status = csys_memory_allocClear_internal(1024 * sizeof(uint32_t), &buffer);
   if (!CSYS_FAILED(status)) {
-    entries[count].id = 0;
-    entries[count].flags = CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ALWAYS;
-    entries[count].object = &buffer;
-    entries[count].func = (csys_cleanupFunc)(void (*)(void))csys_memory_free_internal;
-    ++count;
+    const csys_cleanupEntry freeBuffer = {
+        0, CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ALWAYS, &buffer,
+        (csys_cleanupFunc)(void (*)(void))csys_memory_free_internal};
+    entries[count++] = freeBuffer;
     while (!CSYS_FAILED(status = csys_attention_check())) computeStep(buffer, work->steps++);
   }
   csys_cleanupExecute_(entries, &count, &status, tag);
