@@ -193,6 +193,10 @@ csys_status csys_shutdown_acquireLock(cstd_ptrh* handle) {
   return cstd_ptrh_assign(handle, &g_lockHandle);
 }
 
+csys_status csys_shutdown_withLock(csys_status (*work)(void* context), void* context) {
+  return underRegistryLock([&] { return work(context); });
+}
+
 csys_status csys_shutdown_lock(cstd_ptrh* handle, int32_t* locked) {
   void* whole = nullptr;
   CSYS_RETURN_IF_FAILED(cstd_ptrh_getWholeShared(handle, &whole));

@@ -24,31 +24,8 @@ OtherThreadCleanup* g_others = nullptr;
 int32_t g_registered = 0;
 std::atomic<int32_t> g_pending{0};
 
-csys_status dropLockHandle(void* handle) {
-  return cstd_ptrh_destruct(static_cast<cstd_ptrh*>(handle));
-}
-
-csys_status unlockRegistry(void* handle) {
-  return csys_shutdown_unlock(static_cast<cstd_ptrh*>(handle));
-}
-
 csys_status dropThread(void* thread) {
   return csys_thread_destruct(static_cast<csys_thread*>(thread));
-}
-
-// Runs work(context) under the registry lock; a failure to take the lock is returned at once.
-csys_status withRegistryLock(csys_status (*work)(void*), void* context) {
-  CleanupFrame<2> frame{UntrackedFrame{}};
-  cstd_ptrh lock{nullptr};
-  frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ALWAYS, &lock, dropLockHandle);
-  int32_t locked = 0;
-  if (frame.call(csys_shutdown_acquireLock(&lock)) &&
-      frame.call(csys_shutdown_lock(&lock, &locked))) {
-    CSYS_CHECK(locked == 1);
-    frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ALWAYS, &lock, unlockRegistry);
-    frame.call(work(context));
-  }
-  return frame.close();
 }
 
 struct Registration {
@@ -136,7 +113,7 @@ csys_status runCurrent() {
       CSYS_CHECK(record != nullptr);
       // Only a failure to take the registry lock stops the steps that follow.
       Ending ending{&current, CSYS_OK};
-      if (frame.call(withRegistryLock(runOthersFor, &ending))) {
+      if (frame.call(csys_shutdown_withLock(runOthersFor, &ending))) {
         frame.call(ending.status);
         frame.call(csys_threadLocal_releaseBlock());
         if (record != nullptr) frame.call(endCurrentRecord(record));
@@ -166,7 +143,7 @@ CSYS_API csys_status csys_thread_cleanup_registerOther(const csys_thread* thread
   }
   if (difference == 0) return csys_thread_cleanup_register(func, arg);
   Registration registration{thread, func, arg};
-  return withRegistryLock(appendOther, &registration);
+  return csys_shutdown_withLock(appendOther, &registration);
 }
 
 CSYS_API csys_status csys_thread_cleanup(void) {

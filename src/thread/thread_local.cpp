@@ -43,7 +43,7 @@ csys_status dropHandle(void* thread) {
 
 // A new block for the calling thread, stored in the slot, holding one shutdown postponement.
 csys_status createBlock(csys_threadLocalBlock** out, csys_threadRecord* record) {
-  CleanupFrame<3> frame;
+  CleanupFrame<3> frame{kThreadFrame};
   void* memory = nullptr;
   if (frame.call(csys_memory_allocClear_internal(sizeof(csys_threadLocalBlock), &memory))) {
     frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE, &memory,

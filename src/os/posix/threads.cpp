@@ -62,12 +62,15 @@ bool exitKey(pthread_key_t* key) {
   return true;
 }
 
-// A new, unsignalled thread object with `references` references.
-KernelObject* newThreadObject(uint32_t references) {
+// A new, unsignalled thread object with one reference, and the key of its exit hook.
+KernelObject* newThreadObject(pthread_key_t* key) {
+  if (!exitKey(key)) {
+    return nullptr;
+  }
   auto* info = new (std::nothrow) ThreadInfo;
   auto* object =
       info == nullptr ? nullptr : new (std::nothrow) KernelObject{ObjectType::thread,
-                                                                  {references},
+                                                                  {1},
                                                                   nullptr,
                                                                   nullptr,
                                                                   {{0, 1, true}, nullptr, nullptr},
@@ -102,10 +105,7 @@ os_handle selfHandle() {
     return t_self;
   }
   pthread_key_t key{};
-  if (!exitKey(&key)) {
-    return nullptr;
-  }
-  KernelObject* object = newThreadObject(1);
+  KernelObject* object = newThreadObject(&key);
   if (object == nullptr) {
     return nullptr;
   }
@@ -228,10 +228,7 @@ bool isLiveSlot(uint32_t index) {
 os_handle os_beginThread(uint32_t stackSize, os_threadStart start, void* argument,
                          uint32_t* threadId) {
   pthread_key_t key{};
-  if (!exitKey(&key)) {
-    return nullptr;
-  }
-  KernelObject* object = newThreadObject(1);
+  KernelObject* object = newThreadObject(&key);
   if (object == nullptr) {
     return nullptr;
   }
