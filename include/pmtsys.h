@@ -7,6 +7,7 @@
 #include "csys_atomic.h"
 #include "csys_attention.h"
 #include "csys_cleanup.h"
+#include "csys_file.h"
 #include "csys_memory.h"
 #include "csys_print.h"
 #include "csys_resource.h"

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // ---------------------------------------------------------------------------------------------
 // Errors: the last-error value of the calling thread, with Windows numbering.
@@ -182,3 +183,16 @@ bool os_tlsFree(uint32_t index);
 // index. A non-null value leaves the last error alone (callers look at it only after a null).
 void* os_tlsGetValue(uint32_t index);
 bool os_tlsSetValue(uint32_t index, void* value);
+
+// ---------------------------------------------------------------------------------------------
+// Buffered files of the C runtime (fopen, fclose, ftell, fseek). Failures answer as the runtime
+// does: null, EOF or -1, with errno set.
+FILE* os_fileOpen(const char* path, const char* mode);
+// Wide names: UTF-16 on Windows, passed on unchanged; UTF-32 on Linux, converted to UTF-8. An
+// unpaired surrogate or a value beyond U+10FFFF fails with EILSEQ, a name longer than any path
+// with ENAMETOOLONG.
+FILE* os_fileOpenWide(const wchar_t* path, const wchar_t* mode);
+int os_fileClose(FILE* file);
+int64_t os_fileTell(FILE* file);
+// `origin` is SEEK_SET, SEEK_CUR or SEEK_END.
+int os_fileSeek(FILE* file, int64_t offset, int origin);

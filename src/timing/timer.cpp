@@ -157,29 +157,18 @@ CSYS_API csys_status csys_timer_getTicksDouble(csys_timer* t, double* ticks) {
   return correctedTicksDouble(t, ticks);
 }
 
-CSYS_API csys_status csys_timer_getSeconds(csys_timer* t, csys_timerTime* seconds) {
-  return scaledSeconds(t, 1.0, seconds);
-}
-
-CSYS_API csys_status csys_timer_getSecondsDouble(csys_timer* t, double* seconds) {
-  return scaledSeconds(t, 1.0, seconds);
-}
-
-CSYS_API csys_status csys_timer_getMilliseconds(csys_timer* t, csys_timerTime* milliseconds) {
-  return scaledSeconds(t, 1000.0, milliseconds);
-}
-
-CSYS_API csys_status csys_timer_getMillisecondsDouble(csys_timer* t, double* milliseconds) {
-  return scaledSeconds(t, 1000.0, milliseconds);
-}
-
-CSYS_API csys_status csys_timer_getMicroseconds(csys_timer* t, csys_timerTime* microseconds) {
-  return scaledSeconds(t, 1000000.0, microseconds);
-}
-
-CSYS_API csys_status csys_timer_getMicrosecondsDouble(csys_timer* t, double* microseconds) {
-  return scaledSeconds(t, 1000000.0, microseconds);
-}
+// Seconds, milliseconds and microseconds, each as csys_timerTime and as double (the same value).
+#define CSYS_TIMER_SCALED_READING(unit, scale)                                      \
+  CSYS_API csys_status csys_timer_get##unit(csys_timer* t, csys_timerTime* value) { \
+    return scaledSeconds(t, scale, value);                                          \
+  }                                                                                 \
+  CSYS_API csys_status csys_timer_get##unit##Double(csys_timer* t, double* value) { \
+    return scaledSeconds(t, scale, value);                                          \
+  }
+CSYS_TIMER_SCALED_READING(Seconds, 1.0)
+CSYS_TIMER_SCALED_READING(Milliseconds, 1000.0)
+CSYS_TIMER_SCALED_READING(Microseconds, 1000000.0)
+#undef CSYS_TIMER_SCALED_READING
 
 CSYS_API csys_status csys_timer_getTimerTicksPerSecond(csys_timer* t,
                                                        csys_timerTicksPerSecond* ticksPerSecond) {

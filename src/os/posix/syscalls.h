@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -61,6 +62,11 @@ struct os_posixSyscalls {
   int (*sched_getaffinity)(pid_t thread, size_t size, cpu_set_t* mask) = ::sched_getaffinity;
   int (*sched_setaffinity)(pid_t thread, size_t size, const cpu_set_t* mask) = ::sched_setaffinity;
   pid_t (*gettid)() = ::gettid;
+  // Buffered files, under the names the Windows table uses for the same calls.
+  FILE* (*fopen)(const char* path, const char* mode) = ::fopen;
+  int (*fclose)(FILE* file) = ::fclose;
+  off_t (*ftell64)(FILE* file) = ::ftello;
+  int (*fseek64)(FILE* file, off_t offset, int origin) = ::fseeko;
 };
 
 extern os_posixSyscalls os_sys;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 // Every entry carries its default here; a new entry is one line with its default.
 struct os_win32Syscalls {
   VOID(WINAPI* Sleep)(DWORD milliseconds) = ::Sleep;
@@ -22,6 +24,12 @@ struct os_win32Syscalls {
   (HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
    LPDWORD size) = ::RegQueryValueExA;
   LSTATUS(WINAPI* RegCloseKey)(HKEY key) = ::RegCloseKey;
+  // Buffered files of the C runtime.
+  FILE* (*fopen)(const char* path, const char* mode) = ::fopen;
+  FILE* (*_wfopen)(const wchar_t* path, const wchar_t* mode) = ::_wfopen;
+  int (*fclose)(FILE* file) = ::fclose;
+  __int64 (*ftell64)(FILE* file) = ::_ftelli64;
+  int (*fseek64)(FILE* file, __int64 offset, int origin) = ::_fseeki64;
 };
 
 extern os_win32Syscalls os_sys;
