@@ -62,7 +62,10 @@ int main(void) {
   csys_attentionTag timeout, cancel;
   csys_printfAHooks hooks;
   csys_status shutdown;
-  int ok = startWorker(&timed, &threads[0]) && startWorker(&cancelled, &threads[1]);
+  csys_timer timer;
+  double seconds = 0.0;
+  int ok = !CSYS_FAILED(csys_timer_init(&timer, 1)) && startWorker(&timed, &threads[0]) &&
+           startWorker(&cancelled, &threads[1]);
 
   csys_attentionTag_construct(&timeout);
   csys_attentionTag_construct(&cancel);
@@ -73,12 +76,14 @@ int main(void) {
          !CSYS_FAILED(csys_attentionTag_attachCancel(&cancel, &threads[1], CANCELLED_BY_USER));
     csys_thread_waitForTermination(&threads[0]);
     csys_thread_waitForTermination(&threads[1]);
+    csys_timer_getSecondsDouble(&timer, &seconds);
     csys_thread_destruct(&threads[0]);
     csys_thread_destruct(&threads[1]);
   }
   csys_attentionTag_destruct(&timeout);
   csys_attentionTag_destruct(&cancel);
 
+  printf("both workers ended within %.3f s\n", seconds);
   printf("%s stopped after %llu steps with 0x%08x (time-out is 0x%08x)\n", timed.name,
          (unsigned long long)timed.steps, (unsigned)timed.status, (unsigned)CSYS_E_TIMEOUT);
   printf("%s stopped after %llu steps with 0x%08x (cancel is 0x%08x)\n", cancelled.name,
