@@ -78,6 +78,20 @@ CSYS_API csys_status csys_memory_fillBlock(const void* pattern, int64_t blockSiz
 CSYS_API csys_status csys_memory_fillBlock64(const void* pattern, int64_t blockSize, int64_t count,
                                              void* dest);
 
+/* Copies of blocks and rectangles; source and destination must not overlap. On processors with
+ * non-temporal stores the copies stream past the caches. */
+CSYS_API csys_status csys_memory_copy(intptr_t size, const void* source, void* destination);
+CSYS_API csys_status csys_memory_copy64(int64_t size, const void* source, void* destination);
+CSYS_API csys_status csys_memory_copyRect(int32_t rowBytes, int32_t rows, int32_t sourceStride,
+                                          int32_t destinationStride, const void* source,
+                                          void* destination);
+/* Makes *dest a copy of size bytes at source, reusing what *dest holds; size 0 frees it. */
+CSYS_API csys_status csys_memory_clone_internal(intptr_t size, const void* source, void** dest);
+CSYS_API csys_status csys_memory_clone64_internal(int64_t size, const void* source, void** dest);
+/* The streaming copy with the caller's split: head bytes, bulk / 64 blocks of 64, tail bytes. */
+CSYS_API void cf_asmwrap_fast_simple_copy(const void* source, void* destination, int32_t bulk,
+                                          int32_t head, int32_t tail);
+
 CSYS_EXTERN_C_END
 
 /* Callers pass the address of any pointer variable. */
@@ -88,5 +102,9 @@ CSYS_EXTERN_C_END
 #define csys_memory_allocAligned(size, dest, alignment) \
   csys_memory_allocAlignedToMalloc_internal((size), (void**)(dest), (alignment))
 #define csys_memory_freeAligned(dest) csys_memory_freeAlignedToMalloc((void**)(dest))
+#define csys_memory_clone(size, source, dest) \
+  csys_memory_clone_internal((size), (source), (void**)(dest))
+#define csys_memory_clone64(size, source, dest) \
+  csys_memory_clone64_internal((size), (source), (void**)(dest))
 
 #endif /* CSYS_MEMORY_H */

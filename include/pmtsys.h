@@ -8,6 +8,7 @@
 #include "csys_assert.h"
 #include "csys_atomic.h"
 #include "csys_cleanup.h"
+#include "csys_cpuinfo.h"
 #include "csys_memory.h"
 #include "csys_print.h"
 #include "csys_resource.h"

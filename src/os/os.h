@@ -132,3 +132,47 @@ uint32_t os_waitForSingleObject(os_handle handle, uint32_t milliseconds);
 // Waits for the first of `count` objects: OS_WAIT_OBJECT_0 + i or OS_WAIT_ABANDONED_0 + i for
 // the lowest signalled index i; only that object is acquired.
 uint32_t os_waitForAnyObject(uint32_t count, const os_handle* handles, uint32_t milliseconds);
+
+// ---------------------------------------------------------------------------------------------
+// System information, processor affinity and the OS version.
+inline constexpr uint16_t OS_PROCESSOR_ARCHITECTURE_INTEL = 0;
+inline constexpr uint16_t OS_PROCESSOR_ARCHITECTURE_ARM = 5;
+inline constexpr uint16_t OS_PROCESSOR_ARCHITECTURE_AMD64 = 9;
+inline constexpr uint16_t OS_PROCESSOR_ARCHITECTURE_ARM64 = 12;
+inline constexpr uint16_t OS_PROCESSOR_ARCHITECTURE_UNKNOWN = 0xFFFF;
+
+// GetSystemInfo: never fails.
+struct os_systemInfo {
+  uint16_t processorArchitecture;
+  uint32_t numberOfProcessors;
+  uint64_t activeProcessorMask;
+};
+void os_getSystemInfo(os_systemInfo* info);
+
+// GetProcessAffinityMask of the current process; false with the last error set.
+bool os_getProcessAffinityMask(uint64_t* processMask, uint64_t* systemMask);
+// SetThreadAffinityMask of the calling thread: the previous mask, 0 on failure (last error set).
+uint64_t os_setCurrentThreadAffinityMask(uint64_t mask);
+
+// IsProcessorFeaturePresent: whether the OS lets programs use an instruction set.
+inline constexpr uint32_t OS_PF_MMX_INSTRUCTIONS_AVAILABLE = 3;
+inline constexpr uint32_t OS_PF_XMMI_INSTRUCTIONS_AVAILABLE = 6;
+inline constexpr uint32_t OS_PF_XMMI64_INSTRUCTIONS_AVAILABLE = 10;
+inline constexpr uint32_t OS_PF_SSE3_INSTRUCTIONS_AVAILABLE = 13;
+bool os_isProcessorFeaturePresent(uint32_t feature);
+
+// GetVersionExA. Windows reports its platform identifier (0 Win32s, 1 Windows 9x, 2 NT); other
+// systems report OS_VER_PLATFORM_POSIX with the kernel release's numbers and no service pack.
+inline constexpr uint32_t OS_VER_PLATFORM_WIN32S = 0;
+inline constexpr uint32_t OS_VER_PLATFORM_WIN32_WINDOWS = 1;
+inline constexpr uint32_t OS_VER_PLATFORM_WIN32_NT = 2;
+inline constexpr uint32_t OS_VER_PLATFORM_POSIX = 0x100;
+struct os_versionInfo {
+  uint32_t majorVersion;
+  uint32_t minorVersion;
+  uint32_t buildNumber;
+  uint32_t platformId;
+  char servicePack[128];  // zero-terminated, empty when none
+};
+// False with the last error set when the OS refuses the query.
+bool os_getVersion(os_versionInfo* info);

@@ -12,6 +12,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -41,6 +42,12 @@ struct os_posixSyscalls {
       [](int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); };
   int (*clock_gettime)(clockid_t clock, struct timespec* now) = ::clock_gettime;
   int (*tgkill)(pid_t process, pid_t thread, int signalNumber) = ::tgkill;
+  // System information and processor affinity.
+  long (*sysconf)(int name) = ::sysconf;
+  int (*uname)(struct utsname* name) = ::uname;
+  pid_t (*getpid)() = ::getpid;
+  int (*sched_getaffinity)(pid_t thread, size_t size, cpu_set_t* mask) = ::sched_getaffinity;
+  int (*sched_setaffinity)(pid_t thread, size_t size, const cpu_set_t* mask) = ::sched_setaffinity;
 };
 
 extern os_posixSyscalls os_sys;

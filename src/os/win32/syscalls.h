@@ -13,6 +13,13 @@ struct os_win32Syscalls {
   (LPCVOID address, PMEMORY_BASIC_INFORMATION region, SIZE_T size) = ::VirtualQuery;
   HMODULE(WINAPI* GetModuleHandleA)(LPCSTR name) = ::GetModuleHandleA;
   DWORD(WINAPI* GetModuleFileNameA)(HMODULE module, LPSTR path, DWORD size) = ::GetModuleFileNameA;
+  // System information, processor affinity and the version.
+  VOID(WINAPI* GetSystemInfo)(LPSYSTEM_INFO info) = ::GetSystemInfo;
+  BOOL(WINAPI* GetProcessAffinityMask)
+  (HANDLE process, PDWORD_PTR processMask, PDWORD_PTR systemMask) = ::GetProcessAffinityMask;
+  DWORD_PTR(WINAPI* SetThreadAffinityMask)(HANDLE thread, DWORD_PTR mask) = ::SetThreadAffinityMask;
+  BOOL(WINAPI* IsProcessorFeaturePresent)(DWORD feature) = ::IsProcessorFeaturePresent;
+  BOOL(WINAPI* GetVersionExA)(LPOSVERSIONINFOA info) = ::GetVersionExA;
 };
 
 extern os_win32Syscalls os_sys;
