@@ -9,12 +9,14 @@
 #include "csys_atomic.h"
 #include "csys_cleanup.h"
 #include "csys_cpuinfo.h"
+#include "csys_file.h"
 #include "csys_memory.h"
 #include "csys_print.h"
 #include "csys_resource.h"
 #include "csys_shutdown.h"
 #include "csys_status.h"
 #include "csys_sync.h"
+#include "csys_timer.h"
 #include "qzsf_rep.h"
 
 #endif /* PMTSYS_H */

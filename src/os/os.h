@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // ---------------------------------------------------------------------------------------------
 // Errors: the last-error value of the calling thread, with Windows numbering.
@@ -176,3 +177,25 @@ struct os_versionInfo {
 };
 // False with the last error set when the OS refuses the query.
 bool os_getVersion(os_versionInfo* info);
+// Clocks (QueryPerformanceCounter / QueryPerformanceFrequency). On Linux the counter is
+// CLOCK_MONOTONIC in nanoseconds, so its frequency is 10^9, below 2^32 as callers require.
+int64_t os_queryPerformanceCounter();
+// False with the last error set when the system has no such counter.
+bool os_queryPerformanceFrequency(int64_t* frequency);
+// The processor's nominal clock rate in MHz as the system records it: on Windows the registry
+// value "~MHz" of processor 0. False when the system keeps no figure worth trusting, which is
+// always the case on Linux (its "cpu MHz" is the current, frequency-scaled rate).
+bool os_processorNominalMHz(uint32_t* mhz);
+
+// ---------------------------------------------------------------------------------------------
+// Buffered files of the C runtime (fopen, fclose, ftell, fseek). Failures answer as the runtime
+// does: null, EOF or -1, with errno set.
+FILE* os_fileOpen(const char* path, const char* mode);
+// Wide names: UTF-16 on Windows, passed on unchanged; UTF-32 on Linux, converted to UTF-8. An
+// unpaired surrogate or a value beyond U+10FFFF fails with EILSEQ, a name longer than any path
+// with ENAMETOOLONG.
+FILE* os_fileOpenWide(const wchar_t* path, const wchar_t* mode);
+int os_fileClose(FILE* file);
+int64_t os_fileTell(FILE* file);
+// `origin` is SEEK_SET, SEEK_CUR or SEEK_END.
+int os_fileSeek(FILE* file, int64_t offset, int origin);

@@ -8,6 +8,7 @@
 #include <link.h>
 #include <sched.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -48,6 +49,15 @@ struct os_posixSyscalls {
   pid_t (*getpid)() = ::getpid;
   int (*sched_getaffinity)(pid_t thread, size_t size, cpu_set_t* mask) = ::sched_getaffinity;
   int (*sched_setaffinity)(pid_t thread, size_t size, const cpu_set_t* mask) = ::sched_setaffinity;
+  // Clocks: the counter's resolution stands for its frequency query. Linux records no nominal
+  // processor rate, so that lookup answers "unknown" unless a test supplies one.
+  int (*clock_getres)(clockid_t clock, struct timespec* resolution) = ::clock_getres;
+  bool (*processorNominalMHz)(uint32_t* mhz) = [](uint32_t*) { return false; };
+  // Buffered files.
+  FILE* (*fopen)(const char* path, const char* mode) = ::fopen;
+  int (*fclose)(FILE* file) = ::fclose;
+  off_t (*ftello)(FILE* file) = ::ftello;
+  int (*fseeko)(FILE* file, off_t offset, int origin) = ::fseeko;
 };
 
 extern os_posixSyscalls os_sys;
