@@ -17,6 +17,7 @@ typedef struct verb {
 } verb;
 
 static const verb kVerbs[] = {
+    {"info", "what the library detects: processor, operating system, clocks", verb_info},
     {"base64", "encode or decode base64 (as GNU base64 does), streaming", verb_base64},
 };
 #define VERB_COUNT (sizeof kVerbs / sizeof kVerbs[0])
