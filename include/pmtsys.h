@@ -7,6 +7,7 @@
 #include "cstd_vector.h"
 #include "csys_assert.h"
 #include "csys_atomic.h"
+#include "csys_attention.h"
 #include "csys_cleanup.h"
 #include "csys_cpuinfo.h"
 #include "csys_file.h"
@@ -16,6 +17,7 @@
 #include "csys_shutdown.h"
 #include "csys_status.h"
 #include "csys_sync.h"
+#include "csys_thread.h"
 #include "csys_timer.h"
 #include "qzsf_rep.h"
 

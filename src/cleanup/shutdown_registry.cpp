@@ -12,6 +12,7 @@
 #include "csys_shutdown.h"
 #include "csys_sync.h"
 #include "diag/check.h"
+#include "thread/thread_local_internal.h"
 
 namespace {
 
@@ -217,6 +218,7 @@ csys_status csys_shutdown_runFinal() {
   CSYS_CHECK(g_done.load(std::memory_order_acquire) == 0);
   if (g_done.load(std::memory_order_acquire) != 0) return CSYS_E_SHUT_DOWN;
   csys_status status = runList(g_normal, true);
+  csys_mergeStatus(&status, csys_threadLocal_releaseSlot());
   // The library's reference on the lock object; concurrent users keep it alive until they
   // drop theirs.
   if (g_lockState.load(std::memory_order_acquire) == kLockCreated) {

@@ -6,11 +6,13 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/utsname.h>
@@ -58,6 +60,18 @@ struct os_posixSyscalls {
   int (*fclose)(FILE* file) = ::fclose;
   off_t (*ftello)(FILE* file) = ::ftello;
   int (*fseeko)(FILE* file, off_t offset, int origin) = ::fseeko;
+  // Threads and thread-local slots.
+  int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attributes,
+                        void* (*start)(void*), void* argument) = ::pthread_create;
+  int (*pthread_key_create)(pthread_key_t* key, void (*destructor)(void*)) = ::pthread_key_create;
+  int (*pthread_key_delete)(pthread_key_t key) = ::pthread_key_delete;
+  void* (*pthread_getspecific)(pthread_key_t key) = ::pthread_getspecific;
+  int (*pthread_setspecific)(pthread_key_t key, const void* value) = ::pthread_setspecific;
+  int (*setpriority)(int which, id_t who, int priority) =
+      [](int which, id_t who, int priority) {
+        return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
+      };
+  pid_t (*gettid)() = ::gettid;
 };
 
 extern os_posixSyscalls os_sys;
