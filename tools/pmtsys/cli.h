@@ -65,5 +65,6 @@ int cli_finish(const char* verb, FILE* in, int exitCode);
 /* Each verb: its arguments after the verb name, its exit code. */
 int verb_base64(int argc, char** argv);
 int verb_info(int argc, char** argv);
+int verb_cancel_demo(int argc, char** argv);
 
 #endif /* PMTSYS_CLI_H */

@@ -19,6 +19,8 @@ typedef struct verb {
 static const verb kVerbs[] = {
     {"info", "what the library detects: processor, operating system, clocks", verb_info},
     {"base64", "encode or decode base64 (as GNU base64 does), streaming", verb_base64},
+    {"cancel-demo", "workers stopped by a time-out or a cancel, unwinding with nothing leaked",
+     verb_cancel_demo},
 };
 #define VERB_COUNT (sizeof kVerbs / sizeof kVerbs[0])
 
