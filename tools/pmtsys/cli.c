@@ -5,8 +5,10 @@
 #include <stdarg.h>
 #include <string.h>
 
-void cli_parser_init(cli_parser* parser, const char* verb, int argc, char** argv) {
+void cli_parser_init(cli_parser* parser, const char* verb, const char* help, int argc,
+                     char** argv) {
   parser->verb = verb;
+  parser->help = help;
   parser->argc = argc;
   parser->argv = argv;
   parser->index = 0;
@@ -52,6 +54,10 @@ static int nextLong(cli_parser* parser, const cli_option* options, const char* a
   const size_t length = equals != NULL ? (size_t)(equals - arg) : strlen(arg);
   int found = CLI_BAD;
   int i;
+  if (strcmp(arg, "help") == 0) {
+    fputs(parser->help, stdout);
+    return CLI_HELP;
+  }
   /* Unambiguous prefixes are accepted, as the usual tools do (--dec for --decode). */
   for (i = 0; options[i].shortName != 0 || options[i].longName != NULL; ++i) {
     const char* name = options[i].longName;

@@ -19,6 +19,7 @@ typedef struct cli_option {
  * bundled (-di, -w76), long options as --name=value or --name value, "--" ends the options. */
 typedef struct cli_parser {
   const char* verb;
+  const char* help; /* printed for --help */
   int argc;
   char** argv;
   int index;
@@ -28,11 +29,12 @@ typedef struct cli_parser {
 
 #define CLI_END (-1)
 #define CLI_OPERAND (-2)
-#define CLI_BAD (-3) /* already reported */
+#define CLI_BAD (-3)  /* already reported */
+#define CLI_HELP (-4) /* --help, its text printed */
 
-void cli_parser_init(cli_parser* parser, const char* verb, int argc, char** argv);
+void cli_parser_init(cli_parser* parser, const char* verb, const char* help, int argc, char** argv);
 /* The index of the next option in `options` (its value in *value), CLI_OPERAND with the operand
- * in *value, CLI_END, or CLI_BAD after printing why. */
+ * in *value, CLI_END, CLI_HELP after printing the help, or CLI_BAD after printing why. */
 int cli_next(cli_parser* parser, const cli_option* options, const char** value);
 
 /* "pmtsys VERB: message" on standard error; returns CLI_EXIT_FAILURE. */

@@ -11,9 +11,9 @@
 
 #define VERB "base64"
 
-enum { OPT_DECODE, OPT_IGNORE_GARBAGE, OPT_WRAP, OPT_HELP };
+enum { OPT_DECODE, OPT_IGNORE_GARBAGE, OPT_WRAP };
 static const cli_option kOptions[] = {
-    {'d', "decode", 0}, {'i', "ignore-garbage", 0}, {'w', "wrap", 1}, {0, "help", 0}, {0, NULL, 0}};
+    {'d', "decode", 0}, {'i', "ignore-garbage", 0}, {'w', "wrap", 1}, {0, NULL, 0}};
 
 static const char kHelp[] =
     "Usage: pmtsys base64 [OPTION]... [FILE]\n"
@@ -169,7 +169,7 @@ int verb_base64(int argc, char** argv) {
   uint64_t wrap = 76;
   int option;
   FILE* in;
-  cli_parser_init(&parser, VERB, argc, argv);
+  cli_parser_init(&parser, VERB, kHelp, argc, argv);
   while ((option = cli_next(&parser, kOptions, &value)) != CLI_END) {
     switch (option) {
       case OPT_DECODE:
@@ -181,8 +181,7 @@ int verb_base64(int argc, char** argv) {
       case OPT_WRAP:
         if (!parseWrap(value, &wrap)) return cli_usage(VERB, "invalid wrap size: '%s'", value);
         break;
-      case OPT_HELP:
-        fputs(kHelp, stdout);
+      case CLI_HELP:
         return cli_finish(VERB, NULL, CLI_EXIT_OK);
       case CLI_OPERAND:
         if (path != NULL) return cli_usage(VERB, "extra operand '%s'", value);

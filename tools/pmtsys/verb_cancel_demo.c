@@ -14,9 +14,9 @@
 /* The status a cancel asks for: any failure code of the caller's choice. */
 #define CANCELLED CSYS_STATUS(0x80004001u)
 
-enum { OPT_TIMEOUT, OPT_CANCEL_AFTER, OPT_WORKERS, OPT_HELP };
+enum { OPT_TIMEOUT, OPT_CANCEL_AFTER, OPT_WORKERS };
 static const cli_option kOptions[] = {
-    {0, "timeout", 1}, {0, "cancel-after", 1}, {0, "workers", 1}, {0, "help", 0}, {0, NULL, 0}};
+    {0, "timeout", 1}, {0, "cancel-after", 1}, {0, "workers", 1}, {0, NULL, 0}};
 
 static const char kHelp[] =
     "Usage: pmtsys cancel-demo [--timeout MS] [--cancel-after MS] [--workers N]\n"
@@ -181,12 +181,9 @@ int verb_cancel_demo(int argc, char** argv) {
   csys_status shutdown;
   int option;
   int ok;
-  cli_parser_init(&parser, VERB, argc, argv);
+  cli_parser_init(&parser, VERB, kHelp, argc, argv);
   while ((option = cli_next(&parser, kOptions, &value)) != CLI_END) {
-    if (option == OPT_HELP) {
-      fputs(kHelp, stdout);
-      return cli_finish(VERB, NULL, CLI_EXIT_OK);
-    }
+    if (option == CLI_HELP) return cli_finish(VERB, NULL, CLI_EXIT_OK);
     if (option == CLI_OPERAND) return cli_usage(VERB, "extra operand '%s'", value);
     if (option == CLI_BAD) return CLI_EXIT_USAGE;
     if (option == OPT_WORKERS

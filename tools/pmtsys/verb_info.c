@@ -10,15 +10,15 @@
 
 #define VERB "info"
 
-enum { OPT_JSON, OPT_HELP };
-static const cli_option kOptions[] = {{0, "json", 0}, {0, "help", 0}, {0, NULL, 0}};
+enum { OPT_JSON };
+static const cli_option kOptions[] = {{0, "json", 0}, {0, NULL, 0}};
 
 static const char kHelp[] =
     "Usage: pmtsys info [--json]\n"
-    "Show the library's version and what it detects: the processor (vendor, brand, family and "
-    "model, features,\n"
-    "topology, processors and the active processor mask), the operating system, and both\n"
-    "clocks after calibration (ticks per second and the cost of one timer start/stop pair).\n"
+    "Show the library's version and what it detects: the processor (vendor, brand, family and\n"
+    "model, features, topology, processors and the active processor mask), the operating\n"
+    "system, and both clocks after calibration (ticks per second and the cost of one timer\n"
+    "start/stop pair).\n"
     "\n"
     "      --json  one JSON object instead of text\n"
     "      --help  display this help and exit\n"
@@ -35,15 +35,29 @@ typedef struct facts {
   clockFacts clocks[2];
 } facts;
 
-static const struct {
-  uint32_t bit;
+/* Names of the library's values; each table ends with the name of anything else. */
+typedef struct named {
+  uint32_t value;
   const char* name;
-} kFeatures[] = {{CSYS_CPU_FEATURE_MMX, "mmx"},
-                 {CSYS_CPU_FEATURE_SSE, "sse"},
-                 {CSYS_CPU_FEATURE_SSE2, "sse2"},
-                 {CSYS_CPU_FEATURE_SSE3, "sse3"},
-                 {CSYS_CPU_FEATURE_SSE41, "sse4.1"}};
-#define FEATURE_COUNT (sizeof kFeatures / sizeof kFeatures[0])
+} named;
+
+static const named kFeatures[] = {
+    {CSYS_CPU_FEATURE_MMX, "mmx"},      {CSYS_CPU_FEATURE_SSE, "sse"},
+    {CSYS_CPU_FEATURE_SSE2, "sse2"},    {CSYS_CPU_FEATURE_SSE3, "sse3"},
+    {CSYS_CPU_FEATURE_SSE41, "sse4.1"}, {0, NULL}};
+static const named kArchitectures[] = {
+    {CSYS_CPU_ARCH_X86, "x86"}, {CSYS_CPU_ARCH_X64, "x64"}, {0, "unsupported"}};
+static const named kByteOrders[] = {{CSYS_CPU_LITTLE_ENDIAN, "little-endian"},
+                                    {CSYS_CPU_BIG_ENDIAN, "big-endian"},
+                                    {CSYS_CPU_MIXED_ENDIAN, "mixed-endian"},
+                                    {0, "unknown"}};
+static const named kPlatforms[] = {
+    {CSYS_OS_PLATFORM_WINDOWS, "windows"}, {CSYS_OS_PLATFORM_POSIX, "posix"}, {0, "unknown"}};
+
+static const char* nameOf(const named* table, uint32_t value) {
+  while (table->value != 0 && table->value != value) ++table;
+  return table->name;
+}
 
 /* A timer corrects its readings by the calibrated cost of a start/stop pair; an interval long
  * enough to exceed that cost shows it as raw minus corrected ticks. */
@@ -66,41 +80,6 @@ static csys_status measureClock(int32_t kind, clockFacts* clock) {
   return status;
 }
 
-static const char* architectureName(uint32_t architecture) {
-  switch (architecture) {
-    case CSYS_CPU_ARCH_X86:
-      return "x86";
-    case CSYS_CPU_ARCH_X64:
-      return "x64";
-    default:
-      return "unsupported";
-  }
-}
-
-static const char* byteOrderName(uint32_t order) {
-  switch (order) {
-    case CSYS_CPU_LITTLE_ENDIAN:
-      return "little-endian";
-    case CSYS_CPU_BIG_ENDIAN:
-      return "big-endian";
-    case CSYS_CPU_MIXED_ENDIAN:
-      return "mixed-endian";
-    default:
-      return "unknown";
-  }
-}
-
-static const char* platformName(uint32_t platform) {
-  switch (platform) {
-    case CSYS_OS_PLATFORM_WINDOWS:
-      return "windows";
-    case CSYS_OS_PLATFORM_POSIX:
-      return "posix";
-    default:
-      return "unknown";
-  }
-}
-
 static const char* clockName(int kind) {
   return kind == CSYS_CLOCK_SYSTEM_TICKS ? "system-ticks" : "processor-cycles";
 }
@@ -108,8 +87,8 @@ static const char* clockName(int kind) {
 static void printFeatures(uint32_t features, const char* separator, const char* quote) {
   size_t i;
   const char* next = "";
-  for (i = 0; i < FEATURE_COUNT; ++i) {
-    if ((features & kFeatures[i].bit) == 0) continue;
+  for (i = 0; kFeatures[i].name != NULL; ++i) {
+    if ((features & kFeatures[i].value) == 0) continue;
     printf("%s%s%s%s", next, quote, kFeatures[i].name, quote);
     next = separator;
   }
@@ -120,16 +99,17 @@ static void printText(const facts* f) {
   int kind;
   printf("library\n  name: pmtsys10_x64d\n  version: %s\n", PMTSYS_VERSION);
   printf("processor\n  vendor: %s\n  brand: %s\n  architecture: %s\n  family: %d\n", cpu->vendor,
-         cpu->brand, architectureName(cpu->architecture), cpu->family);
+         cpu->brand, nameOf(kArchitectures, cpu->architecture), cpu->family);
   printf("  model: %d\n  stepping: %d\n  features: ", cpu->model >> 8, cpu->model & 0xFF);
   printFeatures(cpu->features, " ", "");
   printf("\n  byte order: %s\n  processors: %u\n  active mask: 0x%x\n  packages: %u\n",
-         byteOrderName(cpu->byteOrder), cpu->numProcessors, cpu->activeProcessorMask,
+         nameOf(kByteOrders, cpu->byteOrder), cpu->numProcessors, cpu->activeProcessorMask,
          cpu->numPackages);
   printf("  cores per package: %u\n  threads per core: %u\n", cpu->coresAndThreads >> 8,
          cpu->coresAndThreads & 0xFF);
   printf("operating system\n  platform: %s\n  version: %d.%d\n  build: %d\n  service pack: %d\n",
-         platformName(f->os.platform), f->os.major, f->os.minor, f->os.build, f->os.servicePack);
+         nameOf(kPlatforms, f->os.platform), f->os.major, f->os.minor, f->os.build,
+         f->os.servicePack);
   printf("clocks\n");
   for (kind = 0; kind < 2; ++kind) {
     printf("  %s: %lld ticks per second, start/stop overhead %.0f ticks\n", clockName(kind),
@@ -155,18 +135,19 @@ static void printJson(const facts* f) {
   printJsonString("vendor", cpu->vendor, ", ");
   printJsonString("brand", cpu->brand, ", ");
   printf("\"architecture\": \"%s\", \"family\": %d, \"model\": %d, \"stepping\": %d, ",
-         architectureName(cpu->architecture), cpu->family, cpu->model >> 8, cpu->model & 0xFF);
+         nameOf(kArchitectures, cpu->architecture), cpu->family, cpu->model >> 8,
+         cpu->model & 0xFF);
   printf("\"features\": [");
   printFeatures(cpu->features, ", ", "\"");
   printf("], \"byteOrder\": \"%s\", \"processors\": %u, \"activeMask\": %u, \"packages\": %u, ",
-         byteOrderName(cpu->byteOrder), cpu->numProcessors, cpu->activeProcessorMask,
+         nameOf(kByteOrders, cpu->byteOrder), cpu->numProcessors, cpu->activeProcessorMask,
          cpu->numPackages);
   printf("\"coresPerPackage\": %u, \"threadsPerCore\": %u},\n", cpu->coresAndThreads >> 8,
          cpu->coresAndThreads & 0xFF);
   printf(
       " \"os\": {\"platform\": \"%s\", \"major\": %d, \"minor\": %d, \"build\": %d, "
       "\"servicePack\": %d},\n \"clocks\": {",
-      platformName(f->os.platform), f->os.major, f->os.minor, f->os.build, f->os.servicePack);
+      nameOf(kPlatforms, f->os.platform), f->os.major, f->os.minor, f->os.build, f->os.servicePack);
   for (kind = 0; kind < 2; ++kind) {
     printf("%s\"%s\": {\"ticksPerSecond\": %lld, \"overheadTicks\": %.0f}", kind ? ", " : "",
            clockName(kind), (long long)f->clocks[kind].ticksPerSecond,
@@ -183,12 +164,11 @@ int verb_info(int argc, char** argv) {
   facts f;
   size_t length;
   csys_status status;
-  cli_parser_init(&parser, VERB, argc, argv);
+  cli_parser_init(&parser, VERB, kHelp, argc, argv);
   while ((option = cli_next(&parser, kOptions, &value)) != CLI_END) {
     if (option == OPT_JSON) {
       json = 1;
-    } else if (option == OPT_HELP) {
-      fputs(kHelp, stdout);
+    } else if (option == CLI_HELP) {
       return cli_finish(VERB, NULL, CLI_EXIT_OK);
     } else if (option == CLI_OPERAND) {
       return cli_usage(VERB, "extra operand '%s'", value);
