@@ -15,7 +15,9 @@ same() { # what, then the arguments of both tools
     echo "differs: $what (status $expected, ours $actual)"; failures=$((failures + 1))
   fi
 }
-for size in 0 1 2 3 57 1000 65537 200003; do
+sizes="0 1 2 3 57 1000 65537 200003"
+[ $# -gt 1 ] && sizes="0 1 2 57 65537" # through an emulator, each run costs most of a second
+for size in $sizes; do
   head -c $size /dev/urandom >"$work/data"
   for wrap in 76 0 5; do
     same "encode $size bytes -w $wrap" -w $wrap "$work/data"
