@@ -80,80 +80,103 @@ static csys_status measureClock(int32_t kind, clockFacts* clock) {
   return status;
 }
 
-static const char* clockName(int kind) {
-  return kind == CSYS_CLOCK_SYSTEM_TICKS ? "system-ticks" : "processor-cycles";
+/* One printer for both forms: sections of key/value fields, as indented text or as JSON. */
+typedef struct emitter {
+  int json;
+  int sections;
+  int fields; /* in the current section */
+} emitter;
+
+static void beginSection(emitter* e, const char* name, const char* jsonName) {
+  if (e->json) {
+    printf("%s\"%s\": {", e->sections++ ? ",\n " : "{", jsonName);
+  } else {
+    printf("%s\n", name);
+  }
+  e->fields = 0;
 }
 
-static void printFeatures(uint32_t features, const char* separator, const char* quote) {
-  size_t i;
-  const char* next = "";
-  for (i = 0; kFeatures[i].name != NULL; ++i) {
-    if ((features & kFeatures[i].value) == 0) continue;
-    printf("%s%s%s%s", next, quote, kFeatures[i].name, quote);
-    next = separator;
-  }
-}
-
-static void printText(const facts* f) {
-  const csys_cpuinfo* cpu = &f->cpu;
-  int kind;
-  printf("library\n  name: pmtsys10_x64d\n  version: %s\n", PMTSYS_VERSION);
-  printf("processor\n  vendor: %s\n  brand: %s\n  architecture: %s\n  family: %d\n", cpu->vendor,
-         cpu->brand, nameOf(kArchitectures, cpu->architecture), cpu->family);
-  printf("  model: %d\n  stepping: %d\n  features: ", cpu->model >> 8, cpu->model & 0xFF);
-  printFeatures(cpu->features, " ", "");
-  printf("\n  byte order: %s\n  processors: %u\n  active mask: 0x%x\n  packages: %u\n",
-         nameOf(kByteOrders, cpu->byteOrder), cpu->numProcessors, cpu->activeProcessorMask,
-         cpu->numPackages);
-  printf("  cores per package: %u\n  threads per core: %u\n", cpu->coresAndThreads >> 8,
-         cpu->coresAndThreads & 0xFF);
-  printf("operating system\n  platform: %s\n  version: %d.%d\n  build: %d\n  service pack: %d\n",
-         nameOf(kPlatforms, f->os.platform), f->os.major, f->os.minor, f->os.build,
-         f->os.servicePack);
-  printf("clocks\n");
-  for (kind = 0; kind < 2; ++kind) {
-    printf("  %s: %lld ticks per second, start/stop overhead %.0f ticks\n", clockName(kind),
-           (long long)f->clocks[kind].ticksPerSecond, f->clocks[kind].overheadTicks);
-  }
+static void endSection(const emitter* e) {
+  if (e->json) putchar('}');
 }
 
 /* Vendor and brand come from the processor: printable ASCII, quotes and backslashes escaped. */
-static void printJsonString(const char* key, const char* text, const char* after) {
-  printf("\"%s\": \"", key);
-  for (; *text != '\0'; ++text) {
-    if (*text == '"' || *text == '\\') putchar('\\');
-    if (*text >= 0x20 && *text < 0x7F) putchar(*text);
+static void field(emitter* e, const char* key, const char* jsonKey, const char* value, int quoted) {
+  if (!e->json) {
+    printf("  %s: %s\n", key, value);
+    return;
   }
-  printf("\"%s", after);
+  printf("%s\"%s\": %s", e->fields++ ? ", " : "", jsonKey, quoted ? "\"" : "");
+  for (; *value != '\0'; ++value) {
+    if (quoted && (*value == '"' || *value == '\\')) putchar('\\');
+    if (*value >= 0x20 && *value < 0x7F) putchar(*value);
+  }
+  if (quoted) putchar('"');
 }
 
-static void printJson(const facts* f) {
-  const csys_cpuinfo* cpu = &f->cpu;
-  int kind;
-  printf("{\"library\": {\"name\": \"pmtsys10_x64d\", \"version\": \"%s\"},\n", PMTSYS_VERSION);
-  printf(" \"processor\": {");
-  printJsonString("vendor", cpu->vendor, ", ");
-  printJsonString("brand", cpu->brand, ", ");
-  printf("\"architecture\": \"%s\", \"family\": %d, \"model\": %d, \"stepping\": %d, ",
-         nameOf(kArchitectures, cpu->architecture), cpu->family, cpu->model >> 8,
-         cpu->model & 0xFF);
-  printf("\"features\": [");
-  printFeatures(cpu->features, ", ", "\"");
-  printf("], \"byteOrder\": \"%s\", \"processors\": %u, \"activeMask\": %u, \"packages\": %u, ",
-         nameOf(kByteOrders, cpu->byteOrder), cpu->numProcessors, cpu->activeProcessorMask,
-         cpu->numPackages);
-  printf("\"coresPerPackage\": %u, \"threadsPerCore\": %u},\n", cpu->coresAndThreads >> 8,
-         cpu->coresAndThreads & 0xFF);
-  printf(
-      " \"os\": {\"platform\": \"%s\", \"major\": %d, \"minor\": %d, \"build\": %d, "
-      "\"servicePack\": %d},\n \"clocks\": {",
-      nameOf(kPlatforms, f->os.platform), f->os.major, f->os.minor, f->os.build, f->os.servicePack);
-  for (kind = 0; kind < 2; ++kind) {
-    printf("%s\"%s\": {\"ticksPerSecond\": %lld, \"overheadTicks\": %.0f}", kind ? ", " : "",
-           clockName(kind), (long long)f->clocks[kind].ticksPerSecond,
-           f->clocks[kind].overheadTicks);
+static void number(emitter* e, const char* key, const char* jsonKey, long long value) {
+  char text[32];
+  snprintf(text, sizeof text, "%lld", value);
+  field(e, key, jsonKey, text, 0);
+}
+
+/* Features by name: "mmx sse" as text, ["mmx", "sse"] in JSON. */
+static void features(emitter* e, uint32_t bits) {
+  char list[128] = "";
+  size_t i;
+  if (e->json) strcat(list, "[");
+  for (i = 0; kFeatures[i].name != NULL; ++i) {
+    if ((bits & kFeatures[i].value) == 0) continue;
+    if (strlen(list) > 1) strcat(list, e->json ? ", " : " ");
+    if (e->json) strcat(list, "\"");
+    strcat(list, kFeatures[i].name);
+    if (e->json) strcat(list, "\"");
   }
-  printf("}}\n");
+  if (e->json) strcat(list, "]");
+  field(e, "features", "features", list, 0);
+}
+
+static void print(const facts* f, int json) {
+  const csys_cpuinfo* cpu = &f->cpu;
+  emitter e = {json, 0, 0};
+  char text[32];
+  beginSection(&e, "library", "library");
+  field(&e, "name", "name", "pmtsys10_x64d", 1);
+  field(&e, "version", "version", PMTSYS_VERSION, 1);
+  endSection(&e);
+  beginSection(&e, "processor", "processor");
+  field(&e, "vendor", "vendor", cpu->vendor, 1);
+  field(&e, "brand", "brand", cpu->brand, 1);
+  field(&e, "architecture", "architecture", nameOf(kArchitectures, cpu->architecture), 1);
+  number(&e, "family", "family", cpu->family);
+  number(&e, "model", "model", cpu->model >> 8);
+  number(&e, "stepping", "stepping", cpu->model & 0xFF);
+  features(&e, cpu->features);
+  field(&e, "byte order", "byteOrder", nameOf(kByteOrders, cpu->byteOrder), 1);
+  number(&e, "processors", "processors", cpu->numProcessors);
+  snprintf(text, sizeof text, "0x%x", cpu->activeProcessorMask);
+  field(&e, "active mask", "activeMask", text, 1);
+  number(&e, "packages", "packages", cpu->numPackages);
+  number(&e, "cores per package", "coresPerPackage", cpu->coresAndThreads >> 8);
+  number(&e, "threads per core", "threadsPerCore", cpu->coresAndThreads & 0xFF);
+  endSection(&e);
+  beginSection(&e, "operating system", "os");
+  field(&e, "platform", "platform", nameOf(kPlatforms, f->os.platform), 1);
+  snprintf(text, sizeof text, "%d.%d", f->os.major, f->os.minor);
+  field(&e, "version", "version", text, 1);
+  number(&e, "build", "build", f->os.build);
+  number(&e, "service pack", "servicePack", f->os.servicePack);
+  endSection(&e);
+  beginSection(&e, "clocks (after calibration)", "clocks");
+  number(&e, "system ticks per second", "systemTicksPerSecond", f->clocks[0].ticksPerSecond);
+  number(&e, "system ticks start/stop overhead", "systemTicksOverhead",
+         (long long)f->clocks[0].overheadTicks);
+  number(&e, "processor cycles per second", "processorCyclesPerSecond",
+         f->clocks[1].ticksPerSecond);
+  number(&e, "processor cycles start/stop overhead", "processorCyclesOverhead",
+         (long long)f->clocks[1].overheadTicks);
+  endSection(&e);
+  if (json) printf("}\n");
 }
 
 int verb_info(int argc, char** argv) {
@@ -188,10 +211,6 @@ int verb_info(int argc, char** argv) {
   status = measureClock(CSYS_CLOCK_SYSTEM_TICKS, &f.clocks[0]);
   if (!CSYS_FAILED(status)) status = measureClock(CSYS_CLOCK_PROCESSOR_CYCLES, &f.clocks[1]);
   if (CSYS_FAILED(status)) return cli_failStatus(VERB, "measuring the clocks", status);
-  if (json) {
-    printJson(&f);
-  } else {
-    printText(&f);
-  }
+  print(&f, json);
   return cli_finish(VERB, NULL, CLI_EXIT_OK);
 }
