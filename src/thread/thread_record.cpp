@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "cleanup/cleanup_internal.h"
+#include "cleanup/resource_tracking_internal.h"
 #include "csys_memory.h"
 #include "diag/check.h"
 #include "diag/type_checks.h"
@@ -63,6 +64,7 @@ csys_status initRecordOS(csys_threadRecord* record, uint32_t currentThread) {
 
 csys_status initRecord(csys_threadRecord* record, uint32_t currentThread) {
   CSYS_CHECK(record != nullptr);
+  CSYS_RETURN_IF_FAILED(csys_resourceTracking_ensure());
   // The memory comes zero-filled: the OS handles are null until initRecordOS.
   record->rep = qzsfRepBase{destroyRecord, 0, record};
   record->finished = 0;
