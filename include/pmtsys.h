@@ -13,6 +13,7 @@
 #include "csys_shutdown.h"
 #include "csys_status.h"
 #include "csys_sync.h"
+#include "csys_thread.h"
 #include "qzsf_rep.h"
 
 #endif /* PMTSYS_H */

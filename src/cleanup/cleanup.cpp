@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "cleanup/cleanup_internal.h"
+#include "cleanup/lock_users_internal.h"
 #include "csys_cleanup.h"
 #include "csys_memory.h"
 #include "csys_print.h"
@@ -29,6 +30,7 @@ std::atomic<int32_t> g_shutDown{0};
 Interval* g_intervals = nullptr;
 int32_t g_intervalCount = 0;
 csys_criticalSection g_lock{};
+LockUsers g_lockUsers;
 int32_t g_lockOnce = 0;
 
 int32_t g_numCleanupZero = 0;
@@ -76,17 +78,33 @@ csys_status constructLock(void* /*context*/) {
   return csys_shutdown_register(shutdownTracking, nullptr);
 }
 
-// Creates the lock on first use and enters it.
+bool shutDown() {
+  return g_shutDown.load(std::memory_order_acquire) != 0;
+}
+
+// Creates the lock on first use and enters it. Once shut down the lock is not entered (it may
+// be gone): callers see shutDown() and skip their work.
 csys_status lock() {
-  CSYS_RETURN_IF_FAILED(csys_initializeOnce(constructLock, nullptr, &g_lockOnce));
+  g_lockUsers.arrive();
+  if (shutDown()) return CSYS_OK;
+  csys_status status = csys_initializeOnce(constructLock, nullptr, &g_lockOnce);
   int32_t acquired = 0;
-  const csys_status status = csys_criticalSection_wait(&g_lock, &acquired);
+  if (CSYS_SUCCEEDED(status)) status = csys_criticalSection_wait(&g_lock, &acquired);
   CSYS_CHECK(CSYS_FAILED(status) || acquired == 1);
+  if (CSYS_FAILED(status)) {
+    g_lockUsers.depart();
+  } else if (shutDown()) {
+    // Shut down while this thread waited: leave at once, as if it had come later.
+    status = csys_criticalSection_release(&g_lock);
+    if (CSYS_FAILED(status)) g_lockUsers.depart();
+  }
   return status;
 }
 
-bool shutDown() {
-  return g_shutDown.load(std::memory_order_acquire) != 0;
+csys_status unlock() {
+  const csys_status status = shutDown() ? CSYS_OK : csys_criticalSection_release(&g_lock);
+  g_lockUsers.depart();
+  return status;
 }
 
 csys_status resize(int32_t count) {
@@ -184,6 +202,9 @@ csys_status shutdownTracking(void* /*context*/) {
   g_intervals = nullptr;
   const csys_status freed = csys_memory_free_internal(&block);
   const csys_status released = csys_criticalSection_release(&g_lock);
+  g_lockUsers.depart();
+  // Threads ending at this moment may still be on their way into the lock.
+  g_lockUsers.awaitDeparture();
   const csys_status destroyed = csys_criticalSection_destruct(&g_lock);
   return csys_firstFailure(freed, csys_firstFailure(released, destroyed));
 }
@@ -247,8 +268,7 @@ CSYS_API csys_status csys_cleanup_logExecute(int32_t tag) {
   CSYS_RETURN_IF_FAILED(lock());
   CSYS_CHECK(g_intervalCount >= 0);
   const csys_status inserted = shutDown() ? CSYS_OK : insertTag(tag);
-  const csys_status released = csys_criticalSection_release(&g_lock);
-  return csys_firstFailure(inserted, released);
+  return csys_firstFailure(inserted, unlock());
 }
 
 CSYS_API csys_status csys_cleanupReportLeaks(int32_t print, int32_t* leakCount, int32_t* valid) {
@@ -262,7 +282,7 @@ CSYS_API csys_status csys_cleanupReportLeaks(int32_t print, int32_t* leakCount, 
     *leakCount = reportGaps(print != 0);
     *valid = 1;
   }
-  return csys_criticalSection_release(&g_lock);
+  return unlock();
 }
 
 CSYS_API csys_status csys_cleanupSetLeakTrackingEnabled(int32_t enable) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "cleanup/lock_users_internal.h"
 #include "cleanup/resource_tracking_internal.h"
 #include "csys_memory.h"
 #include "csys_print.h"
@@ -34,6 +35,7 @@ constexpr int32_t kLastId = 0x7FFFFFFF;
 int32_t g_idCounter = -1;
 std::atomic<int32_t> g_reportAtShutdown{1};
 csys_criticalSection g_lock{};
+LockUsers g_lockUsers;
 Bucket* g_table = nullptr;
 
 Bucket& bucketOf(int32_t id) {
@@ -64,16 +66,25 @@ bool excluded(const csys_resourceId* rid) {
 }
 
 // The tracking lock is excluded from tracking, so it is entered directly rather than through
-// the wrapper's report that would only be discarded.
+// the wrapper's report that would only be discarded. Once shut down the lock is not entered
+// (it may be gone): callers see shutDown() and skip their work.
 csys_status lock() {
+  g_lockUsers.arrive();
+  if (shutDown()) return CSYS_OK;
   CSYS_CHECK(initialized() && g_lock.os != nullptr);
-  if (g_lock.os == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  if (g_lock.os == nullptr) {
+    g_lockUsers.depart();
+    return CSYS_E_INVALID_ARGUMENT;
+  }
   os_criticalSectionEnter(g_lock.os);
+  // Shut down while this thread waited: leave at once, as if it had come later.
+  if (shutDown()) os_criticalSectionLeave(g_lock.os);
   return CSYS_OK;
 }
 
 csys_status unlock() {
   if (!shutDown()) os_criticalSectionLeave(g_lock.os);
+  g_lockUsers.depart();
   return CSYS_OK;
 }
 
@@ -194,6 +205,9 @@ csys_status csys_resourceTracking_shutdown() {
   csys_resourceTracking_state.fetch_or(CSYS_RESOURCE_TRACKING_SHUT_DOWN, std::memory_order_release);
   const csys_status freed = freeTable();
   const csys_status released = csys_criticalSection_release(&g_lock);
+  g_lockUsers.depart();
+  // Threads ending at this moment may still be on their way into the lock.
+  g_lockUsers.awaitDeparture();
   const csys_status destroyed = csys_criticalSection_destruct(&g_lock);
   return csys_firstFailure(freed, csys_firstFailure(released, destroyed));
 }

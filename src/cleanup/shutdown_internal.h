@@ -14,6 +14,9 @@ bool csys_shutdown_isDone();
 csys_status csys_shutdown_acquireLock(cstd_ptrh* handle);
 csys_status csys_shutdown_lock(cstd_ptrh* handle, int32_t* locked);
 csys_status csys_shutdown_unlock(cstd_ptrh* handle);
+// Runs work(context) under the registry lock, through a reference of its own; a failure to take
+// the lock is returned without running it.
+csys_status csys_shutdown_withLock(csys_status (*work)(void* context), void* context);
 
 // The shutdown call in two halves, around the calling thread's own cleanup: the first elects
 // the one call that shuts down (others get CSYS_SHUTDOWN_ALREADY_DONE or

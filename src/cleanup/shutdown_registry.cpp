@@ -12,6 +12,7 @@
 #include "csys_shutdown.h"
 #include "csys_sync.h"
 #include "diag/check.h"
+#include "thread/thread_local_internal.h"
 
 namespace {
 
@@ -192,6 +193,10 @@ csys_status csys_shutdown_acquireLock(cstd_ptrh* handle) {
   return cstd_ptrh_assign(handle, &g_lockHandle);
 }
 
+csys_status csys_shutdown_withLock(csys_status (*work)(void* context), void* context) {
+  return underRegistryLock([&] { return work(context); });
+}
+
 csys_status csys_shutdown_lock(cstd_ptrh* handle, int32_t* locked) {
   void* whole = nullptr;
   CSYS_RETURN_IF_FAILED(cstd_ptrh_getWholeShared(handle, &whole));
@@ -217,6 +222,7 @@ csys_status csys_shutdown_runFinal() {
   CSYS_CHECK(g_done.load(std::memory_order_acquire) == 0);
   if (g_done.load(std::memory_order_acquire) != 0) return CSYS_E_SHUT_DOWN;
   csys_status status = runList(g_normal, true);
+  csys_mergeStatus(&status, csys_threadLocal_releaseSlot());
   // The library's reference on the lock object; concurrent users keep it alive until they
   // drop theirs.
   if (g_lockState.load(std::memory_order_acquire) == kLockCreated) {

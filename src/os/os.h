@@ -176,3 +176,40 @@ struct os_versionInfo {
 };
 // False with the last error set when the OS refuses the query.
 bool os_getVersion(os_versionInfo* info);
+// Threads. A thread handle is a kernel-object handle that becomes signalled, for good, when its
+// thread ends; it can be waited for with the other objects (os_waitForAnyObject) and is closed
+// with os_closeHandle.
+using os_threadStart = uint32_t (*)(void* argument);
+// _beginthreadex: starts `start(argument)` at once. Stack size 0 is the system default; others
+// are honoured at least (Linux: rounded up to whole MiB, at least 1 MiB). Stores the new thread's
+// id. Null with the last error set on failure.
+os_handle os_beginThread(uint32_t stackSize, os_threadStart start, void* argument,
+                         uint32_t* threadId);
+// DuplicateHandle(GetCurrentThread()) with full access: a handle on the calling thread, signalled
+// when it ends even when nobody tells the layer.
+os_handle os_duplicateCurrentThread();
+uint32_t os_getCurrentThreadId();
+
+// Windows thread priorities: -15, -2, -1, 0, 1, 2, 15; others fail with
+// OS_ERROR_INVALID_PARAMETER. Read back exactly as set (Linux keeps the value with the thread
+// and applies a scheduling change only where no privilege is needed).
+inline constexpr int32_t OS_THREAD_PRIORITY_ERROR_RETURN = 0x7FFFFFFF;
+int32_t os_getThreadPriority(os_handle thread);
+bool os_setThreadPriority(os_handle thread, int32_t priority);
+// The same for the calling thread, without a handle.
+int32_t os_getCurrentThreadPriority();
+bool os_setCurrentThreadPriority(int32_t priority);
+// SetThreadAffinityMask: processors 0-63; a mask with a processor outside the process's mask is
+// refused (OS_ERROR_INVALID_PARAMETER). Returns the previous mask, 0 on failure.
+uint64_t os_setThreadAffinityMask(os_handle thread, uint64_t mask);
+
+// ---------------------------------------------------------------------------------------------
+// Thread-local slots (TlsAlloc ...), numbered as on Windows. Freeing a slot that threads still
+// hold values in is harmless: the values are simply forgotten.
+inline constexpr uint32_t OS_TLS_OUT_OF_INDEXES = 0xFFFFFFFFu;
+uint32_t os_tlsAlloc();
+bool os_tlsFree(uint32_t index);
+// Null with the last error OS_ERROR_SUCCESS for an unset value, or another last error for a bad
+// index. A non-null value leaves the last error alone (callers look at it only after a null).
+void* os_tlsGetValue(uint32_t index);
+bool os_tlsSetValue(uint32_t index, void* value);

@@ -187,6 +187,7 @@ void releaseReference(KernelObject* object) {
     }
     pthread_mutex_destroy(object->mutex);
   }
+  os_posix::destroyThreadInfo(object->thread);
   delete object;
 }
 

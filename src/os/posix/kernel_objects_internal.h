@@ -21,7 +21,7 @@
 
 namespace os_posix {
 
-enum class ObjectType : uint32_t { mutex = 1, semaphore = 2, event = 3 };
+enum class ObjectType : uint32_t { mutex = 1, semaphore = 2, event = 3, thread = 4 };
 
 // Access rights, numbered as on Windows.
 inline constexpr uint32_t kAccessModifyState = 0x00000002u;
@@ -67,6 +67,9 @@ struct Waitable {
 };
 
 struct NamedObject;
+// What a thread object knows beyond its waitable state (threads.cpp).
+struct ThreadInfo;
+void destroyThreadInfo(ThreadInfo* info);
 
 struct KernelObject {
   ObjectType type;
@@ -75,6 +78,7 @@ struct KernelObject {
   NamedObject* named;        // null for unnamed objects
   Waitable waitable;         // unnamed semaphores and events
   pthread_mutex_t ownMutex;  // unnamed mutexes
+  ThreadInfo* thread = nullptr;  // thread objects: a manual-reset waitable set when it ends
 };
 
 // The parameters of a creation.

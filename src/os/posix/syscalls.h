@@ -6,10 +6,12 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/utsname.h>
@@ -48,6 +50,18 @@ struct os_posixSyscalls {
   pid_t (*getpid)() = ::getpid;
   int (*sched_getaffinity)(pid_t thread, size_t size, cpu_set_t* mask) = ::sched_getaffinity;
   int (*sched_setaffinity)(pid_t thread, size_t size, const cpu_set_t* mask) = ::sched_setaffinity;
+  // Threads and thread-local slots.
+  int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attributes,
+                        void* (*start)(void*), void* argument) = ::pthread_create;
+  int (*pthread_key_create)(pthread_key_t* key, void (*destructor)(void*)) = ::pthread_key_create;
+  int (*pthread_key_delete)(pthread_key_t key) = ::pthread_key_delete;
+  void* (*pthread_getspecific)(pthread_key_t key) = ::pthread_getspecific;
+  int (*pthread_setspecific)(pthread_key_t key, const void* value) = ::pthread_setspecific;
+  int (*setpriority)(int which, id_t who, int priority) =
+      [](int which, id_t who, int priority) {
+        return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
+      };
+  pid_t (*gettid)() = ::gettid;
 };
 
 extern os_posixSyscalls os_sys;

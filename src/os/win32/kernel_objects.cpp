@@ -4,18 +4,7 @@
 #include <windows.h>
 
 #include "os/os.h"
-
-namespace {
-
-os_handle toHandle(HANDLE handle) {
-  return reinterpret_cast<os_handle>(handle);
-}
-
-HANDLE native(os_handle handle) {
-  return reinterpret_cast<HANDLE>(handle);
-}
-
-}  // namespace
+#include "os/win32/handle_cast.h"
 
 os_handle os_createMutex(bool initialOwner, const char* name) {
   return toHandle(CreateMutexA(nullptr, initialOwner, name));

@@ -1,0 +1,200 @@
+// Thread handles, per-thread blocks and keyed values, the current thread, priorities, creation
+// and the wait for a thread's end, with real threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "csys_memory.h"
+#include "csys_thread.h"
+#include "support/fault_loop.h"
+#include "support/report_capture.h"
+#include "thread/thread_local_internal.h"
+#include "thread/thread_record_internal.h"
+
+namespace {
+
+std::atomic<int> g_destroyed{0};
+
+csys_status countDestroy(void* /*value*/) {
+  g_destroyed.fetch_add(1);
+  return CSYS_OK;
+}
+
+// A key per test process, allocated once.
+uint32_t key(int index) {
+  static uint32_t keys[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
+  static int32_t flags[2] = {0, 0};
+  EXPECT_EQ(csys_threadLocal_alloc(&keys[index], &flags[index]), CSYS_OK);
+  return keys[index];
+}
+
+uint32_t idle(void* /*argument*/) {
+  return 0;
+}
+
+TEST(ThreadHandle, EmptyCopiesAndHeapHandles) {
+  csys_thread empty{};
+  ASSERT_EQ(csys_thread_construct(&empty), CSYS_OK);
+  uint32_t id = 0;
+  EXPECT_EQ(csys_thread_getOSIdentifier(&empty, &id), CSYS_E_NO_THREAD_RECORD);
+  csys_thread self{};
+  ASSERT_EQ(csys_thread_constructCurrent(&self), CSYS_OK);
+  csys_thread* copy = nullptr;
+  ASSERT_EQ(csys_thread_new(&copy), CSYS_OK);
+  ASSERT_EQ(csys_thread_new(&copy), CSYS_OK);  // deletes the first one
+  ASSERT_EQ(csys_thread_assign(copy, &self), CSYS_OK);
+  int32_t order = 5;
+  EXPECT_EQ(csys_thread_compare(copy, &self, &order), CSYS_OK);
+  EXPECT_EQ(order, 0);
+  EXPECT_EQ(csys_thread_compare(&empty, &self, &order), CSYS_OK);
+  EXPECT_EQ(order, -1);
+  EXPECT_EQ(csys_thread_getOSIdentifier(copy, &id), CSYS_OK);
+  EXPECT_EQ(id, os_getCurrentThreadId());
+  EXPECT_EQ(csys_thread_delete(&copy), CSYS_OK);
+  EXPECT_EQ(csys_thread_delete(&copy), CSYS_OK);
+  EXPECT_EQ(csys_thread_destruct(&self), CSYS_OK);
+  EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+}
+
+TEST(ThreadLocal, ValuesAreReplacedAndDestroyedPerThread) {
+  const uint32_t first = key(0);
+  EXPECT_EQ(key(0), first);  // the same flag gives the same key
+  const uint32_t second = key(1);
+  EXPECT_EQ(second, first + 1);
+  constexpr int kThreads = 8;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      uintptr_t value = 7;
+      EXPECT_EQ(csys_threadLocal_getValue(second, &value), CSYS_OK);
+      EXPECT_EQ(value, 0u);
+      int32_t hasBlock = 1;
+      EXPECT_EQ(csys_threadLocal_hasBlock(&hasBlock), CSYS_OK);
+      EXPECT_EQ(hasBlock, 0);  // reading never makes a block
+      EXPECT_EQ(csys_threadLocal_setValueObj(second, 1, countDestroy), CSYS_OK);
+      EXPECT_EQ(csys_threadLocal_setValueObj(second, 2, countDestroy), CSYS_OK);  // destroys 1
+      void* block = nullptr;
+      ASSERT_EQ(csys_memory_alloc_internal(16, &block), CSYS_OK);
+      EXPECT_EQ(csys_threadLocal_setValuePtr(first, reinterpret_cast<uintptr_t>(block),
+                                             csys_memory_free_internal),
+                CSYS_OK);
+      EXPECT_EQ(csys_threadLocal_getValue(second, &value), CSYS_OK);
+      EXPECT_EQ(value, 2u);
+      EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);  // destroys 2 and frees the block
+      EXPECT_EQ(csys_threadLocal_hasBlock(&hasBlock), CSYS_OK);
+      EXPECT_EQ(hasBlock, 0);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(g_destroyed.load(), 2 * kThreads);
+}
+
+TEST(ThreadLocal, SlotWrappersFollowWindowsNumbering) {
+  uint32_t slot = 0;
+  ASSERT_EQ(qzf_OSThreadLocalAlloc(&slot), CSYS_OK);
+  EXPECT_EQ(qzf_OSThreadLocalAlloc(nullptr), CSYS_E_INVALID_ARGUMENT);
+  int local = 0;
+  EXPECT_EQ(qzf_OSThreadLocalValueSet(slot, &local), CSYS_OK);
+  std::thread holder([&] { EXPECT_EQ(qzf_OSThreadLocalValueSet(slot, &local), CSYS_OK); });
+  holder.join();
+  void* value = nullptr;
+  EXPECT_EQ(qzf_OSThreadLocalValueGet(slot, &value), CSYS_OK);
+  EXPECT_EQ(value, &local);
+  EXPECT_EQ(qzf_OSThreadLocalFree(slot), CSYS_OK);  // values still held: harmless
+  EXPECT_EQ(qzf_OSThreadLocalValueGet(5000, &value), CSYS_E_OS);
+  EXPECT_EQ(qzf_OSThreadLocalValueSet(5000, nullptr), CSYS_E_OS);
+  EXPECT_EQ(qzf_OSThreadLocalFree(5000), CSYS_E_OS);
+}
+
+// A name, a priority and an observer of the thread's own view of itself.
+struct Observed {
+  const char* name = nullptr;
+  int32_t priority = -1;
+  uint32_t id = 0;
+};
+
+uint32_t observe(void* argument) {
+  auto* observed = static_cast<Observed*>(argument);
+  EXPECT_EQ(csys_thread_getCurrentThreadName(&observed->name), CSYS_OK);
+  EXPECT_EQ(csys_thread_getCurrentPriority(&observed->priority), CSYS_OK);
+  EXPECT_EQ(csys_thread_getCurrentThreadOSIdentifier(&observed->id), CSYS_OK);
+  return 0;
+}
+
+TEST(ThreadCreate, ParametersReachTheThreadAndWaitersAllReturn) {
+  const struct {
+    int32_t priority;
+    int32_t reads;
+  } cases[] = {{3, 2}, {5, 5}, {0, 0}, {CSYS_THREAD_PRIORITY_FROM_CREATOR, 4}};
+  for (const auto& c : cases) {
+    static const char kName[] = "worker";
+    const csys_threadCreateParams params{c.priority, 64 * 1024, kName};
+    Observed observed;
+    csys_thread thread{};
+    ASSERT_EQ(csys_thread_construct(&thread), CSYS_OK);
+    ASSERT_EQ(csys_thread_create(observe, &observed, &params, &thread), CSYS_OK);
+    std::thread other([&] { EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK); });
+    EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
+    other.join();
+    EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
+    EXPECT_EQ(observed.name, kName);  // the very pointer
+    EXPECT_EQ(observed.priority, c.reads) << c.priority;
+    uint32_t id = 0;
+    EXPECT_EQ(csys_thread_getOSIdentifier(&thread, &id), CSYS_OK);
+    EXPECT_EQ(observed.id, id);
+    int32_t priority = -1;
+    EXPECT_EQ(csys_thread_getPriority(&thread, &priority), CSYS_OK);
+    EXPECT_EQ(priority, c.reads);
+    EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);
+  }
+  std::thread pinned([] {
+    csys_thread self{};
+    ASSERT_EQ(csys_thread_constructCurrent(&self), CSYS_OK);
+    EXPECT_EQ(csys_thread_setAffinity(&self, 1), CSYS_OK);
+    EXPECT_EQ(csys_thread_setAffinity(&self, 0), CSYS_E_FAIL);
+    EXPECT_EQ(csys_thread_destruct(&self), CSYS_OK);
+    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+  });
+  pinned.join();
+  const char* name = "x";
+  EXPECT_EQ(csys_thread_getCurrentThreadName(&name), CSYS_OK);
+  EXPECT_EQ(name, nullptr);
+  EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+}
+
+TEST(ThreadCreate, FailuresReleaseEverything) {
+  csys_thread thread{};
+  ASSERT_EQ(csys_thread_construct(&thread), CSYS_OK);
+  pmtsys_test::sweepAllocationFailures(
+      [&] { return csys_thread_create(idle, nullptr, nullptr, &thread); },
+      [&] { EXPECT_EQ(thread.handle.rep, nullptr); });
+  EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
+  EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);
+  EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+}
+
+TEST(ThreadCreate, InitialPrioritiesAndBadArguments) {
+  pmtsys_test::AssertCapture asserts;
+  const int32_t expected[] = {-1, -1, 4, 7, -1, -1, -1, -1, 6};
+  for (int32_t kind = -2; kind <= 6; ++kind) {
+    int32_t priority = 0;
+    EXPECT_EQ(csys_thread_getInitialThreadPriority(kind, &priority), CSYS_OK);
+    EXPECT_EQ(priority, expected[kind + 2]) << kind;
+  }
+  int32_t priority = 0;
+  EXPECT_EQ(csys_thread_getInitialThreadPriority(9, &priority), CSYS_E_UNKNOWN_THREAD_KIND);
+  EXPECT_EQ(priority, -999);
+  EXPECT_EQ(csys_thread_waitForTermination(nullptr), CSYS_E_INVALID_ARGUMENT);
+  csys_thread self{};
+  ASSERT_EQ(csys_thread_constructCurrent(&self), CSYS_OK);
+  EXPECT_EQ(csys_thread_setPriority(&self, 9), CSYS_OK);  // asserts, sets normal
+  EXPECT_EQ(csys_thread_getPriority(&self, &priority), CSYS_OK);
+  EXPECT_EQ(priority, 4);
+  EXPECT_EQ(asserts.count(), 3u);
+  EXPECT_EQ(csys_thread_destruct(&self), CSYS_OK);
+  EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+}
+
+}  // namespace
