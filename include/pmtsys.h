@@ -2,7 +2,9 @@
 #ifndef PMTSYS_H
 #define PMTSYS_H
 
+#include "csec_base64.h"
 #include "cstd_shared.h"
+#include "cstd_vector.h"
 #include "csys_assert.h"
 #include "csys_atomic.h"
 #include "csys_cleanup.h"
