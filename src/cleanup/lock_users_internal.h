@@ -12,16 +12,14 @@
 
 class LockUsers {
  public:
-  void arrive() {
-    count_.fetch_add(1, std::memory_order_seq_cst);
-    std::atomic_thread_fence(std::memory_order_seq_cst);  // before the flag is read
-  }
+  // A full read-modify-write before the flag is read, and another in the wait after the flag is
+  // set: one of the two threads always sees the other's write.
+  void arrive() { count_.fetch_add(1, std::memory_order_seq_cst); }
   void depart() { count_.fetch_sub(1, std::memory_order_release); }
   // After the flag is set: returns once no counted use is left. Uses are short (one table
   // update), so yielding is enough.
-  void awaitDeparture() const {
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    while (count_.load(std::memory_order_acquire) != 0) os_yield();
+  void awaitDeparture() {
+    while (count_.fetch_add(0, std::memory_order_seq_cst) != 0) os_yield();
   }
 
  private:

@@ -43,7 +43,7 @@ csys_status dropHandle(void* thread) {
 
 // A new block for the calling thread, stored in the slot, holding one shutdown postponement.
 csys_status createBlock(csys_threadLocalBlock** out, csys_threadRecord* record) {
-  CleanupFrame<3> frame;
+  CleanupFrame<3> frame{kThreadFrame};
   void* memory = nullptr;
   if (frame.call(csys_memory_allocClear_internal(sizeof(csys_threadLocalBlock), &memory))) {
     frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE, &memory,
@@ -233,10 +233,13 @@ CSYS_API csys_status csys_threadLocal_getValue(uint32_t key, uintptr_t* value) {
     *value = 0;
     return CSYS_E_INVALID_ARGUMENT;
   }
-  csys_threadLocalBlock* block = nullptr;
-  CSYS_RETURN_IF_FAILED(csys_threadLocal_getBlock(&block, 0, nullptr));
+  // The hot path: the slot read of csys_threadLocal_getBlock without its repeated checks (the
+  // slot exists, since a key does).
   *value = 0;
-  if (block == nullptr || static_cast<int32_t>(key) >= block->values.count) return CSYS_OK;
+  if (g_slotReleased.load(std::memory_order_acquire) != 0) return CSYS_OK;
+  const auto* block = static_cast<const csys_threadLocalBlock*>(os_tlsGetValue(g_slot));
+  if (block == nullptr) return os_getLastError() == OS_ERROR_SUCCESS ? CSYS_OK : CSYS_E_OS;
+  if (static_cast<int32_t>(key) >= block->values.count) return CSYS_OK;
   const csys_cleanupEntry& entry = block->values.entries[key];
   const uint32_t kind = entry.flags & kCallKindMask;
   CSYS_CHECK(kind == 0 || kind == CSYS_CLEANUP_CALL_OBJ || kind == CSYS_CLEANUP_CALL_ENTRY);

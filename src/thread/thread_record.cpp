@@ -73,7 +73,7 @@ csys_status initRecord(csys_threadRecord* record, uint32_t currentThread) {
   record->workerId = -1;
   record->workSequence = 0;
   constexpr uint32_t kOnFailure = CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE;
-  CleanupFrame<5> frame;
+  CleanupFrame<5> frame{kThreadFrame};
   if (frame.call(cstd_ptrh_construct(&record->workerContext, nullptr))) {
     frame.add(kOnFailure, record, dropWorkerContext);
     if (frame.call(cstd_ptrh_construct(&record->workThreadGroup, nullptr))) {
@@ -118,7 +118,7 @@ csys_status destroyRecord(void** object) {
 csys_status csys_thread_createRecord(csys_thread* thread, uint32_t currentThread) {
   CSYS_CHECK(thread != nullptr);
   if (thread == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  CleanupFrame<2> frame;
+  CleanupFrame<2> frame{kThreadFrame};
   void* memory = nullptr;
   if (frame.call(csys_memory_allocClear_internal(sizeof(csys_threadRecord), &memory))) {
     frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE, &memory,
@@ -201,7 +201,7 @@ CSYS_API csys_status csys_thread_new(csys_thread** thread) {
   CSYS_CHECK(thread != nullptr);
   if (thread == nullptr) return CSYS_E_INVALID_ARGUMENT;
   CSYS_RETURN_IF_FAILED(csys_thread_delete(thread));
-  CleanupFrame<1> frame;
+  CleanupFrame<1> frame{kThreadFrame};
   void* memory = nullptr;
   if (frame.call(csys_memory_alloc_internal(sizeof(csys_thread), &memory))) {
     frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE, &memory,

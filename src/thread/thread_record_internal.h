@@ -10,6 +10,7 @@
 // the creator right after the start.
 #pragma once
 
+#include "cleanup/cleanup_internal.h"
 #include "cstd_shared.h"
 #include "csys_sync.h"
 #include "csys_thread.h"
@@ -44,6 +45,11 @@ struct csys_threadRecord {
 };
 
 inline constexpr uint32_t CSYS_THREAD_ID_UNKNOWN = 0xFFFFFFFFu;
+
+// The thread code's frames hand records, blocks and handles out on success. A tracked frame
+// logs its tag after its entries have run, and a failed log would then report a failure for an
+// operation whose results are already handed out; so these frames are not tracked.
+inline constexpr UntrackedFrame kThreadFrame{};
 
 // Makes a record (for the calling thread when `currentThread` is 1, else for a thread still to be
 // started) and stores the first handle on it in `thread`, which must be empty.

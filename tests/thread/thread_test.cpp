@@ -167,6 +167,9 @@ TEST(ThreadCreate, ParametersReachTheThreadAndWaitersAllReturn) {
 TEST(ThreadCreate, FailuresReleaseEverything) {
   csys_thread thread{};
   ASSERT_EQ(csys_thread_construct(&thread), CSYS_OK);
+  ASSERT_EQ(csys_thread_create(idle, nullptr, nullptr, &thread), CSYS_OK);  // sets tracking up
+  ASSERT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
+  ASSERT_EQ(csys_thread_destruct(&thread), CSYS_OK);
   pmtsys_test::sweepAllocationFailures(
       [&] { return csys_thread_create(idle, nullptr, nullptr, &thread); },
       [&] { EXPECT_EQ(thread.handle.rep, nullptr); });
