@@ -11,6 +11,10 @@ namespace {
 
 const csys_thread kNoThread{};
 
+// The frames hand the lock out on success: a tag log failing after that would report a failure
+// to a caller that owns the lock, so they are not tracked (which also keeps the lock cheap).
+constexpr UntrackedFrame kUntracked{};
+
 template <typename T, csys_status (*Func)(T*)>
 csys_status onObject(void* object) {
   return Func(static_cast<T*>(object));
@@ -84,7 +88,7 @@ csys_status joinQueue(Waiting* w, int32_t priority) {
 csys_status pass(Waiting* w) {
   csys_apiMutex* am = w->am;
   constexpr uint32_t kAlways = CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ALWAYS;
-  CleanupFrame<3> frame;
+  CleanupFrame<3> frame(kUntracked);
   int32_t acquired = 0;
   if (!frame.call(csys_mutex_wait(&am->lock, &acquired))) return frame.close();
   frame.add(kAlways, &am->lock, onObject<csys_mutex, csys_mutex_unlock>);
@@ -133,7 +137,7 @@ extern "C" {
 CSYS_API csys_status csys_apiMutex_construct(csys_apiMutex* am, int32_t lockNow, uintptr_t arg) {
   CSYS_CHECK(am != nullptr);
   if (am == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  CleanupFrame<1> frame;
+  CleanupFrame<1> frame(kUntracked);
   int32_t owned = 0;
   if (frame.call(csys_mutex_construct(&am->lock, 0, &owned))) {
     frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE, &am->lock,
@@ -180,7 +184,7 @@ CSYS_API csys_status csys_apiMutex_unlock(csys_apiMutex* am) {
   csys_thread self{};
   bool released = false;
   int32_t basePriority = -1;
-  CleanupFrame<2> frame;
+  CleanupFrame<2> frame(kUntracked);
   int32_t acquired = 0;
   if (frame.call(csys_thread_constructCurrent(&self))) {
     frame.add(kAlways, &self, onObject<csys_thread, csys_thread_destruct>);
