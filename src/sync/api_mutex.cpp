@@ -121,10 +121,11 @@ csys_status pass(Waiting* w) {
     if (!frame.call(joinQueue(w, priority))) return frame.close();
     frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE, w, leaveQueue);
   }
-  // A failed raise is the waiter's failure: it leaves the queue and the owner keeps its
-  // priority (boostedPriority unchanged).
+  // Raising is best effort: the waiter asked for the lock, not for the raise. A refused raise
+  // (an owner just started, whose handle its creator has not stored yet) leaves boostedPriority
+  // as it was, so the waiter's next pass tries again.
   if (am->queue == &w->node && am->boostedPriority < priority &&
-      frame.call(csys_thread_setOSPriority(&am->owner, priority))) {
+      CSYS_SUCCEEDED(csys_thread_setOSPriority(&am->owner, priority))) {
     am->boostedPriority = priority;
   }
   return frame.close();
