@@ -11,8 +11,8 @@ namespace {
 
 const csys_thread kNoThread{};
 
-// The frames hand the lock out on success: a tag log failing after that would report a failure
-// to a caller that owns the lock, so they are not tracked (which also keeps the lock cheap).
+// The frames are not tracked: a lock and unlock pair should not pay two tag logs under the
+// cleanup-tracking lock.
 constexpr UntrackedFrame kUntracked{};
 
 template <typename T, csys_status (*Func)(T*)>
