@@ -1,7 +1,9 @@
-/* Base64: bytes to text and back, with the library allocating the result or into the caller's
- * buffer. Allocated results belong to the caller, who frees them with csys_memory_free; decoding
- * skips line breaks and blanks but needs the padded form. For files and streams, see the
- * `pmtsys base64` command, which works through fixed blocks. */
+/* Base64 and random numbers. Base64: bytes to text and back, with the library allocating the
+ * result or into the caller's buffer. Allocated results belong to the caller, who frees them with
+ * csys_memory_free; decoding skips line breaks and blanks but needs the padded form. For files and
+ * streams, see the `pmtsys base64` command, which works through fixed blocks. Random numbers: each
+ * thread draws from its own generator, so a seeded thread repeats its sequence whatever other
+ * threads do. */
 #include <stdio.h>
 #include <string.h>
 
@@ -37,5 +39,19 @@ int main(void) {
   printf("unpadded: 0x%08x, outside the alphabet: 0x%08x\n",
          (unsigned)csec_base64_decode("TWE", &length, &bytes),
          (unsigned)csec_base64_decode("TW-u", &length, &bytes));
+
+  /* Random bytes, encoded: seeding again replays the same draws on this thread. */
+  {
+    uint8_t noise[6];
+    int32_t first = 0;
+    size_t i;
+    cmath_srand(2026);
+    for (i = 0; i < sizeof noise; ++i) noise[i] = (uint8_t)cmath_rand();
+    cmath_srand(2026);
+    first = cmath_rand();
+    ok = ok && (uint8_t)first == noise[0];
+    if (!CSYS_FAILED(csec_base64_encode(sizeof noise, noise, &text))) printf("noise: %s\n", text);
+    csys_memory_free(&text);
+  }
   return ok && !CSYS_FAILED(status) && capacity == 3 ? 0 : 1;
 }
