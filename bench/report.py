@@ -171,7 +171,7 @@ def summary(rows, run, build_dir):
         f"{run.get('min_time', '?')}` in random interleaving; a figure is the median of the "
         f"repetitions, CPU time per iteration unless the row says wall time. The 1-minute load "
         f"average (/proc/loadavg, read before each program) went from {min(load):.1f} to "
-        f"{max(load):.1f} on the 2 shared vCPUs, so single figures carry several percent of noise. "
+        f"{max(load):.1f} (other jobs share the machine), so single figures carry several percent of noise. "
         f"A ratio is library time / peer time; for throughput rows it is library throughput / "
         f"peer throughput. Pairs and goals: bench/pairs.txt.",
         "",
@@ -199,13 +199,15 @@ def chart(rows):
     whether the goal is met; the goal is a bar with a notch on the side that meets it."""
     rows = [row for row in rows if "ratio" in row]
     values = [row["ratio"] for row in rows] + [row["bound"] for row in rows if row["bound"]] + [1]
-    low = 2.0 ** math.floor(math.log2(min(values)))
-    high = 2.0 ** math.ceil(math.log2(max(values)))
+    # Ratios far from parity are cut at the edge: the figure beside the bar tells the rest.
+    low = max(2.0 ** math.floor(math.log2(min(values))), 0.25)
+    high = min(2.0 ** math.ceil(math.log2(max(values))), 8.0)
     label_width, plot_width, value_width, row_height, top = 400, 420, 150, 20, 60
     width = label_width + plot_width + value_width
     height = top + row_height * len(rows) + 30
 
     def x(value):
+        value = min(max(value, low), high)
         return label_width + plot_width * math.log2(value / low) / math.log2(high / low)
 
     colour = {True: "#2e7d32", False: "#c62828", None: "#9e9e9e"}
@@ -214,7 +216,7 @@ def chart(rows):
         f'font-family="sans-serif" font-size="12">',
         f'<rect width="{width}" height="{height}" fill="white"/>',
         '<text x="8" y="18" font-size="14" font-weight="bold">Library / peer ratio of each pair'
-        ' (log scale; throughput rows: library / peer throughput)</text>',
+        f' (log scale, cut at {high:g}x; throughput rows: library / peer throughput)</text>',
     ]
     legend = [("met", colour[True]), ("missed", colour[False]), ("no goal", colour[None])]
     for i, (name, fill) in enumerate(legend):
@@ -226,7 +228,8 @@ def chart(rows):
     while tick <= high:
         out.append(f'<line x1="{x(tick):.1f}" y1="{top - 8}" x2="{x(tick):.1f}" y2="{height - 22}" '
                    f'stroke="{"#444" if tick == 1 else "#ddd"}"/>'
-                   f'<text x="{x(tick):.1f}" y="{height - 8}" text-anchor="middle">{tick:g}x</text>')
+                   f'<text x="{x(tick):.1f}" y="{height - 8}" text-anchor="middle">'
+                   f'{tick:g}x</text>')
         tick *= 2
     for i, row in enumerate(rows):
         y = top + i * row_height
@@ -236,13 +239,14 @@ def chart(rows):
         out.append(f'<rect x="{start:.1f}" y="{y + 4}" width="{max(end - start, 1):.1f}" '
                    f'height="{row_height - 8}" fill="{colour[row["met"]]}"/>')
         if row["bound"]:
-            goal = x(row["bound"])
+            at = x(row["bound"])
             notch = -6 if row["kind"] == "time" else 6
-            out.append(f'<rect x="{goal - 1.5:.1f}" y="{y + 1}" width="3" height="{row_height - 2}"'
-                       f' fill="black"/><path d="M{goal:.1f},{y + 1} h{notch} l{-notch},4 z" '
+            out.append(f'<rect x="{at - 1.5:.1f}" y="{y + 1}" width="3" height="{row_height - 2}"'
+                       f' fill="black"/><path d="M{at:.1f},{y + 1} h{notch} l{-notch},4 z" '
                        f'fill="black"/>')
+        goal = f" (goal {html.escape(format_goal(row))})" if row["bound"] else ""
         out.append(f'<text x="{label_width + plot_width + 8}" y="{y + 14}">'
-                   f'{format_ratio(row["ratio"])} (goal {html.escape(format_goal(row))})</text>')
+                   f'{format_ratio(row["ratio"])}{goal}</text>')
     out.append("</svg>")
     return "\n".join(out) + "\n"
 

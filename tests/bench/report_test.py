@@ -1,6 +1,10 @@
 #!/usr/bin/env python3
 """Runs bench/report.py on fixture JSON and checks the table it writes and the chart."""
-import json, os, subprocess, sys, tempfile
+import json
+import os
+import subprocess
+import sys
+import tempfile
 import xml.etree.ElementTree as ElementTree
 
 REPORT = os.path.join(os.path.dirname(__file__), "..", "..", "bench", "report.py")
@@ -37,7 +41,8 @@ with tempfile.TemporaryDirectory() as work:
                 "(<= 3x): bench_attention not built"]
     missing = [line for line in expected if line not in text]
     assert not missing and "old figures" not in text, missing
-    bars = [rect for rect in ElementTree.parse(svg).getroot().iter("{http://www.w3.org/2000/svg}rect")
+    rects = ElementTree.parse(svg).getroot().iter("{http://www.w3.org/2000/svg}rect")
+    bars = [rect for rect in rects
             if rect.get("fill") in ("#2e7d32", "#c62828", "#9e9e9e") and rect.get("y") != "28"]
     assert [bar.get("fill") for bar in bars] == ["#c62828", "#2e7d32"], bars
 print("report_test passed")
