@@ -161,7 +161,7 @@ def machine(build_dir):
             f"{libc}{compiler}, Release build")
 
 
-def summary(rows, run, build_dir):
+def summary(rows, run, build_dir, unpaired):
     measured = [row for row in rows if "ratio" in row]
     goals = [row for row in measured if row["met"] is not None]
     load = run.get("loadavg") or [0.0]
@@ -194,6 +194,8 @@ def summary(rows, run, build_dir):
     if missing:
         lines += ["", "Not measured in this run:", ""]
         lines += [f"- {label(row)} ({format_goal(row)}): {row['note']}" for row in missing]
+    if unpaired:
+        lines += ["", textwrap.fill("Measured without a pair: " + ", ".join(unpaired) + ".", 100)]
     return "\n".join(lines)
 
 
@@ -285,7 +287,10 @@ def main():
             run = json.load(source)
     results = load_results(json_dir)
     rows = [measure(pair, results) for pair in pairs]
-    replace_region(args.doc, summary(rows, run, args.build))
+    paired = {(pair["area"], name) for pair in pairs for name in (pair["library"], pair["peer"])}
+    unpaired = [f"`{name}` (bench_{area})" for area in sorted(results)
+                for name in sorted(results[area]) if (area, name) not in paired]
+    replace_region(args.doc, summary(rows, run, args.build, unpaired))
     with open(args.svg, "w", encoding="utf-8") as out:
         out.write(chart(rows))
     for row in rows:

@@ -18,7 +18,7 @@ def median(name, cpu, unit="ns", **extra):
 with tempfile.TemporaryDirectory() as work:
     runs = [median("BM_AllocFree<Library>/64", 20), median("BM_AllocFree<CRuntime>/64", 0.01, "us"),
             dict(median("BM_AllocFree<Library>/64", 99), aggregate_name="mean"),
-            median("BM_Fill<Library>/64", 2), median("BM_Fill<CRuntime>/64", 1.8),
+            median("BM_Fill<Library>/64", 2), median("BM_Fill<CRuntime>/64", 1.8), median("x", 1),
             dict(name="BM_Fill<Library>/4096", run_type="iteration", error_occurred=True,
                  error_message="fill failed", cpu_time=0, real_time=0, time_unit="ns")]
     with open(os.path.join(work, "memory.json"), "w") as out:
@@ -38,7 +38,8 @@ with tempfile.TemporaryDirectory() as work:
                 "**1 of 2 goals met**", "load average (/proc/loadavg, read before each program) "
                 "went from 4.0 to 6.5", "`BM_Fill<Library>/4096` failed: fill failed",
                 "fill, 8 MiB (throughput) (>= 0.95x): bench_memory reported no",
-                "(<= 3x): bench_attention not built"]
+                "(<= 3x): bench_attention not built",
+                "Measured without a pair: `x` (bench_memory)."]
     flat = " ".join(text.split())  # the header paragraph is wrapped
     missing = [line for line in expected if line not in text and line not in flat]
     assert not missing and "old figures" not in text, missing
