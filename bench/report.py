@@ -38,10 +38,13 @@ def read_pairs(path):
             if clock not in ("cpu", "wall"):
                 sys.exit(f"{path}:{number}: clock must be 'cpu' or 'wall'")
             if goal != "report":
-                kind, op, value = goal.split()
-                if (kind, op) not in (("time", "<="), ("rate", ">=")):
+                parts = goal.split()
+                try:
+                    kind, bound = parts[0], float(parts[2])
+                except (IndexError, ValueError):
+                    parts = []
+                if parts[:2] not in (["time", "<="], ["rate", ">="]) or len(parts) != 3:
                     sys.exit(f"{path}:{number}: goal must be 'time <= x', 'rate >= x' or 'report'")
-                bound = float(value)
             pairs.append(dict(primitive=primitive, area=area, library=library, peer=peer,
                               kind=kind, bound=bound, clock=clock))
     return pairs
