@@ -6,7 +6,8 @@
 
 CSYS_EXTERN_C_BEGIN
 
-/* Full-barrier operations; a null result pointer skips that store. */
+/* Full-barrier operations on the caller's value (target must not be null); a null result
+ * pointer skips that store. Always 0. ExchangePtr swaps *target and *valueInOut. */
 CSYS_API csys_status csys_atomicIncrement(int32_t* target, int32_t* newValue);
 CSYS_API csys_status csys_atomicDecrement(int32_t* target, int32_t* newValue);
 CSYS_API csys_status csys_atomicExchange(int32_t* target, int32_t value, int32_t* oldValue);

@@ -33,6 +33,8 @@ typedef struct csys_cleanupEntry {
 /* A frame that is not tracked for leaks. */
 #define CSYS_CLEANUP_UNTRACKED_TAG (-1)
 
+/* Draws the tag of a new frame (counted as open until executed); after shutdown the same tag
+ * again. */
 CSYS_API int32_t csys_cleanup_getNextTag(void);
 /* Runs the frame's entries newest first and logs its tag; a failure already in *status is
  * kept, otherwise *status becomes the first cleanup failure or 0. */
@@ -41,8 +43,13 @@ CSYS_API void csys_cleanupExecute_(csys_cleanupEntry* entries, int32_t* count, c
 /* Finds the entry with this id, runs it now when `run` is set, and removes it. */
 CSYS_API void csys_cleanup_doId_(csys_cleanupEntry* entries, int32_t* count, csys_status* status,
                                  uint32_t id, int32_t run);
+/* Records the frame of `tag` as closed (csys_cleanupExecute_ does it). A failure to take the
+ * tracking lock is returned. */
 CSYS_API csys_status csys_cleanup_logExecute(int32_t tag);
+/* Counts the tags drawn but never executed (printed through csys_printfA when `print` is set);
+ * `valid` 0 when tracking is off or gone. Null outputs: CSYS_E_INVALID_ARGUMENT. */
 CSYS_API csys_status csys_cleanupReportLeaks(int32_t print, int32_t* leakCount, int32_t* valid);
+/* Both on by default. */
 CSYS_API csys_status csys_cleanupSetLeakTrackingEnabled(int32_t enable);
 CSYS_API csys_status csys_cleanupSetReportLeaksAtShutdown(int32_t enable);
 

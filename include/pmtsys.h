@@ -7,6 +7,7 @@
 #include "cstd_vector.h"
 #include "csys_assert.h"
 #include "csys_atomic.h"
+#include "csys_attention.h"
 #include "csys_cleanup.h"
 #include "csys_cpuinfo.h"
 #include "csys_file.h"

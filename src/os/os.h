@@ -177,6 +177,10 @@ struct os_versionInfo {
 };
 // False with the last error set when the OS refuses the query.
 bool os_getVersion(os_versionInfo* info);
+// Leak checks: the kernel-object handles this process holds open through this layer.
+size_t os_openHandleCount();
+
+// ---------------------------------------------------------------------------------------------
 // Clocks (QueryPerformanceCounter / QueryPerformanceFrequency). On Linux the counter is
 // CLOCK_MONOTONIC in nanoseconds, so its frequency is 10^9, below 2^32 as callers require.
 int64_t os_queryPerformanceCounter();

@@ -93,26 +93,6 @@ TEST_F(AssertReport, OverlongVersionTextIsCut) {
   EXPECT_EQ(capture_.reports()[0].message, expected);
 }
 
-std::string format(const char* name, uint32_t versionWord, uint32_t releaseWord) {
-  cstd_versionInfo info{};
-  std::snprintf(info.productName, sizeof info.productName, "%s", name);
-  info.versionWord = versionWord;
-  info.releaseWord = releaseWord;
-  char buffer[CSTD_ASSERT_VERSION_CAPACITY];
-  cstd_assert_formatVersion(info, buffer, sizeof buffer);
-  return buffer;
-}
-
-TEST(AssertVersionFormat, PiecesAppearOnlyWhenSet) {
-  EXPECT_EQ(format("", 0, 0), " 0.0.0");
-  EXPECT_EQ(format("Orrin", 0x00080C01, 0x01030405),
-            "Orrin 0.8.12 SR01 CR03 PR04 BLD05 Prerelease");
-  EXPECT_EQ(format("P", 0x0A020300, 0x00050000), "P 10.2.3 CR05");
-  EXPECT_EQ(format("P", 0x01000002, 0x0000000C), "P 1.0.0 BLD12");  // only 1 means prerelease
-  // Unmasked fields read back as single bytes.
-  EXPECT_EQ(format("P", 0x01000000, 0x00001200 | 0x0000FFFF), "P 1.0.0 PR255 BLD255");
-}
-
 TEST(AssertVersionFormat, CutToTheBuffer) {
   const std::string name(300, 'n');
   cstd_versionInfo info{};

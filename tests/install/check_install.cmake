@@ -1,5 +1,6 @@
-# Installs the library into a scratch prefix, then builds and runs a consumer through the CMake
-# package and through pkg-config. Arguments: BUILD_DIR, SOURCE_DIR, WORK_DIR, C_COMPILER.
+# Installs the library into a scratch prefix, builds and runs a consumer through the CMake
+# package and through pkg-config, and runs the installed pmtsys command. Arguments: BUILD_DIR,
+# SOURCE_DIR, WORK_DIR, C_COMPILER.
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/prefix
                 RESULT_VARIABLE result OUTPUT_QUIET)
@@ -36,5 +37,19 @@ if(NOT result)
 endif()
 if(result)
   message(FATAL_ERROR "pkg-config consumer failed")
+endif()
+
+# The command is installed beside the library and runs from there (no LD_LIBRARY_PATH).
+unset(ENV{LD_LIBRARY_PATH})
+execute_process(COMMAND ${WORK_DIR}/prefix/bin/pmtsys base64 ${SOURCE_DIR}/consumer.c
+                OUTPUT_VARIABLE encoded RESULT_VARIABLE result)
+if(NOT result)
+  file(WRITE ${WORK_DIR}/consumer.b64 "${encoded}")
+  execute_process(COMMAND ${WORK_DIR}/prefix/bin/pmtsys base64 -d ${WORK_DIR}/consumer.b64
+                  OUTPUT_VARIABLE decoded RESULT_VARIABLE result)
+endif()
+file(READ ${SOURCE_DIR}/consumer.c original)
+if(result OR NOT decoded STREQUAL original)
+  message(FATAL_ERROR "the installed pmtsys command failed")
 endif()
 file(REMOVE_RECURSE ${WORK_DIR})

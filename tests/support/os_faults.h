@@ -3,6 +3,7 @@
 // backend is built, until restoreOsCalls().
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 namespace pmtsys_test {
@@ -22,6 +23,18 @@ void failModulePathLookup();
 
 // No module contains any address.
 void failModuleLookup();
+
+// Failing the backend's calls one at a time. Each call that can fail has a name and the failure
+// the system reports for it (resources exhausted, an I/O error, a refused clock).
+size_t failableOsCallCount();
+const char* failableOsCallName(size_t call);
+// From now on `call` fails on its `nth` use and, when `persistent`, on every later one. Locks the
+// backend takes and gives back are counted from here on as well.
+void failOsCall(size_t call, int nth, bool persistent);
+// How many failures were injected since failOsCall.
+int injectedOsFailures();
+// Locks taken through the backend's table since failOsCall and not given back.
+long heldOsLocks();
 
 // Every call goes to the system again.
 void restoreOsCalls();

@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include "os/os.h"
+#include "os/posix/syscalls.h"
 
 namespace {
 
@@ -19,10 +20,12 @@ size_t os_criticalSectionSize() {
 
 bool os_criticalSectionInit(void* cs) {
   pthread_mutexattr_t attributes;
-  pthread_mutexattr_init(&attributes);
-  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-  const int rc = pthread_mutex_init(mutexIn(cs), &attributes);
-  pthread_mutexattr_destroy(&attributes);
+  int rc = os_sys.pthread_mutexattr_init(&attributes);
+  if (rc == 0) {
+    os_sys.pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    rc = os_sys.pthread_mutex_init(mutexIn(cs), &attributes);
+    os_sys.pthread_mutexattr_destroy(&attributes);
+  }
   if (rc != 0) {
     os_setLastError(OS_ERROR_NOT_ENOUGH_MEMORY);
     return false;
@@ -35,13 +38,13 @@ bool os_criticalSectionInitSpin(void* cs, uint32_t /*spinCount*/) {
 }
 
 void os_criticalSectionDelete(void* cs) {
-  pthread_mutex_destroy(mutexIn(cs));
+  os_sys.pthread_mutex_destroy(mutexIn(cs));
 }
 
 void os_criticalSectionEnter(void* cs) {
-  pthread_mutex_lock(mutexIn(cs));
+  os_sys.pthread_mutex_lock(mutexIn(cs));
 }
 
 void os_criticalSectionLeave(void* cs) {
-  pthread_mutex_unlock(mutexIn(cs));
+  os_sys.pthread_mutex_unlock(mutexIn(cs));
 }

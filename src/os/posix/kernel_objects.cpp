@@ -36,26 +36,6 @@ bool deadlineAfter(uint32_t milliseconds, timespec* deadline) {
   return true;
 }
 
-void setLastErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      os_setLastError(OS_ERROR_FILE_NOT_FOUND);
-      break;
-    case EACCES:
-    case EPERM:
-      os_setLastError(OS_ERROR_ACCESS_DENIED);
-      break;
-    case EINVAL:
-    case ENAMETOOLONG:
-      os_setLastError(OS_ERROR_INVALID_PARAMETER);
-      break;
-    default:
-      // Exhausted descriptors, memory, locks or shared-memory space.
-      os_setLastError(OS_ERROR_NOT_ENOUGH_MEMORY);
-      break;
-  }
-}
-
 bool applyChange(WaitableState& state, StateChange change, int32_t releaseCount,
                  int32_t* previousCount) {
   switch (change) {
@@ -81,14 +61,16 @@ bool applyChange(WaitableState& state, StateChange change, int32_t releaseCount,
 
 bool initRobustMutex(pthread_mutex_t* mutex, bool recursive, bool processShared) {
   pthread_mutexattr_t attributes;
-  pthread_mutexattr_init(&attributes);
-  pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-  pthread_mutexattr_settype(&attributes,
-                            recursive ? PTHREAD_MUTEX_RECURSIVE : PTHREAD_MUTEX_NORMAL);
-  pthread_mutexattr_setpshared(&attributes,
-                               processShared ? PTHREAD_PROCESS_SHARED : PTHREAD_PROCESS_PRIVATE);
-  const int rc = pthread_mutex_init(mutex, &attributes);
-  pthread_mutexattr_destroy(&attributes);
+  int rc = os_sys.pthread_mutexattr_init(&attributes);
+  if (rc == 0) {
+    os_sys.pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    os_sys.pthread_mutexattr_settype(&attributes,
+                                     recursive ? PTHREAD_MUTEX_RECURSIVE : PTHREAD_MUTEX_NORMAL);
+    os_sys.pthread_mutexattr_setpshared(
+        &attributes, processShared ? PTHREAD_PROCESS_SHARED : PTHREAD_PROCESS_PRIVATE);
+    rc = os_sys.pthread_mutex_init(mutex, &attributes);
+    os_sys.pthread_mutexattr_destroy(&attributes);
+  }
   if (rc != 0) {
     setLastErrorFromErrno(rc);
     return false;
@@ -107,11 +89,11 @@ pid_t ownerOf(pthread_mutex_t* mutex) {
 bool unlockIfOwner(pthread_mutex_t* mutex) {
 #if defined(__SANITIZE_THREAD__)
   // ThreadSanitizer reports a refused unlock as misuse, so ask first.
-  if (ownerOf(mutex) != gettid()) {
+  if (ownerOf(mutex) != os_sys.gettid()) {
     return false;
   }
 #endif
-  return pthread_mutex_unlock(mutex) == 0;
+  return os_sys.pthread_mutex_unlock(mutex) == 0;
 }
 
 }  // namespace
@@ -119,16 +101,16 @@ bool unlockIfOwner(pthread_mutex_t* mutex) {
 bool releaseForDisposal(pthread_mutex_t* mutex) {
   while (unlockIfOwner(mutex)) {
   }
-  const int rc = pthread_mutex_trylock(mutex);
+  const int rc = os_sys.pthread_mutex_trylock(mutex);
   if (rc == 0 || rc == EOWNERDEAD) {
     if (rc == EOWNERDEAD) {
-      pthread_mutex_consistent(mutex);
+      os_sys.pthread_mutex_consistent(mutex);
     }
-    pthread_mutex_unlock(mutex);
+    os_sys.pthread_mutex_unlock(mutex);
     return true;
   }
   // Held by another thread. One in another process does not keep this process's copy alive.
-  return os_sys.tgkill(getpid(), ownerOf(mutex), 0) != 0;
+  return os_sys.tgkill(os_sys.getpid(), ownerOf(mutex), 0) != 0;
 }
 
 }  // namespace os_posix
@@ -139,6 +121,8 @@ using os_posix::ObjectType;
 using os_posix::StateChange;
 
 namespace {
+
+std::atomic<size_t> g_openHandles{0};
 
 bool isUnnamed(const char* name) {
   return name == nullptr || name[0] == '\0';
@@ -158,7 +142,7 @@ KernelObject* newUnnamed(const ObjectParams& params) {
       return nullptr;
     }
     if (params.initialOwner) {
-      pthread_mutex_lock(object->mutex);
+      os_sys.pthread_mutex_lock(object->mutex);
     }
   }
   return object;
@@ -185,7 +169,7 @@ void releaseReference(KernelObject* object) {
       leaveToHolder(object);
       return;
     }
-    pthread_mutex_destroy(object->mutex);
+    os_sys.pthread_mutex_destroy(object->mutex);
   }
   os_posix::destroyThreadInfo(object->thread);
   delete object;
@@ -202,6 +186,7 @@ os_handle newHandle(KernelObject* object, uint32_t access, uint32_t error) {
     os_setLastError(OS_ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
+  g_openHandles.fetch_add(1, std::memory_order_relaxed);
   os_setLastError(error);
   return handle;
 }
@@ -257,7 +242,7 @@ int timedLock(pthread_mutex_t* mutex, const timespec& deadline) {
 #if defined(__SANITIZE_THREAD__)
   __tsan_mutex_pre_lock(mutex, __tsan_mutex_try_lock);
 #endif
-  const int rc = pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline);
+  const int rc = os_sys.pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline);
 #if defined(__SANITIZE_THREAD__)
   const bool acquired = rc == 0 || rc == EOWNERDEAD;
   __tsan_mutex_post_lock(mutex,
@@ -268,11 +253,11 @@ int timedLock(pthread_mutex_t* mutex, const timespec& deadline) {
 
 uint32_t waitMutex(pthread_mutex_t* mutex, uint32_t milliseconds) {
   // Try first: the uncontended case needs no clock, and an abandoned mutex is found at once.
-  int rc = pthread_mutex_trylock(mutex);
+  int rc = os_sys.pthread_mutex_trylock(mutex);
   if (rc == EBUSY && milliseconds != 0) {
     timespec deadline{};
     if (os_posix::isInfinite(milliseconds)) {
-      rc = pthread_mutex_lock(mutex);
+      rc = os_sys.pthread_mutex_lock(mutex);
     } else if (os_posix::deadlineAfter(milliseconds, &deadline)) {
       rc = timedLock(mutex, deadline);
     } else {
@@ -284,7 +269,7 @@ uint32_t waitMutex(pthread_mutex_t* mutex, uint32_t milliseconds) {
       return OS_WAIT_OBJECT_0;
     case EOWNERDEAD:
       // Without this every later lock would fail with ENOTRECOVERABLE.
-      pthread_mutex_consistent(mutex);
+      os_sys.pthread_mutex_consistent(mutex);
       return OS_WAIT_ABANDONED_0;
     case EBUSY:
     case ETIMEDOUT:
@@ -333,7 +318,12 @@ bool os_closeHandle(os_handle handle) {
   }
   releaseReference(handle->object);
   delete handle;
+  g_openHandles.fetch_sub(1, std::memory_order_relaxed);
   return true;
+}
+
+size_t os_openHandleCount() {
+  return g_openHandles.load(std::memory_order_relaxed);
 }
 
 bool os_releaseMutex(os_handle mutex) {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "os/os.h"
+#include "os/posix/last_error.h"
 
 namespace os_posix {
 
@@ -91,8 +92,6 @@ struct ObjectParams {
 bool isInfinite(uint32_t milliseconds);
 // The monotonic time `milliseconds` from now; false with the last error set when the clock fails.
 bool deadlineAfter(uint32_t milliseconds, timespec* deadline);
-// Maps a failed system call's errno to a Windows error and makes it the last error.
-void setLastErrorFromErrno(int error);
 
 // Robust mutexes (recursive for kernel mutexes; process-shared in shared memory).
 bool initRobustMutex(pthread_mutex_t* mutex, bool recursive, bool processShared);

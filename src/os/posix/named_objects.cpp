@@ -107,7 +107,7 @@ void appendHex(std::string* out, uint64_t value, int digits) {
 // kept out of directory listings. A name too long for a file name keeps a readable prefix and a
 // hash; the full name stored in the object tells colliding names apart.
 std::string fileNameOf(const std::string& normalized) {
-  std::string file = "/pmt." + std::to_string(getuid()) + ".";
+  std::string file = "/pmt." + std::to_string(os_sys.getuid()) + ".";
   const size_t room = kMaxFileNameLength + 1 - file.size();
   std::string escaped;
   for (const char c : normalized) {
@@ -128,10 +128,16 @@ std::string fileNameOf(const std::string& normalized) {
 }
 
 // Locks the robust mutex that guards a shared state; a holder that died leaves nothing to repair.
-void lockRobust(pthread_mutex_t* mutex) {
-  if (pthread_mutex_lock(mutex) == EOWNERDEAD) {
-    pthread_mutex_consistent(mutex);
+// False with the last error set when the lock cannot be taken.
+bool lockRobust(pthread_mutex_t* mutex) {
+  const int rc = os_sys.pthread_mutex_lock(mutex);
+  if (rc == EOWNERDEAD) {
+    os_sys.pthread_mutex_consistent(mutex);
+  } else if (rc != 0) {
+    setLastErrorFromErrno(rc);
+    return false;
   }
+  return true;
 }
 
 // Record locks on the whole file, owned by this process.
@@ -189,20 +195,27 @@ bool initialize(NamedObject& named, const ObjectParams& params) {
   }
   if (!isMutex) {
     pthread_condattr_t attributes;
-    pthread_condattr_init(&attributes);
-    pthread_condattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-    pthread_cond_init(&shared->changed, &attributes);
-    pthread_condattr_destroy(&attributes);
+    int rc = os_sys.pthread_condattr_init(&attributes);
+    if (rc == 0) {
+      os_sys.pthread_condattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+      rc = os_sys.pthread_cond_init(&shared->changed, &attributes);
+      os_sys.pthread_condattr_destroy(&attributes);
+    }
+    if (rc != 0) {
+      os_sys.munmap(memory, sizeof(SharedObject));
+      setLastErrorFromErrno(rc);
+      return false;
+    }
   } else if (owned) {
     // Before anyone else can see it; nobody can hold it yet, so this cannot fail (or block under
     // the list lock).
-    pthread_mutex_trylock(&shared->lock);
+    os_sys.pthread_mutex_trylock(&shared->lock);
   }
   shared->magic = kMagic;
   const int rc = lockFile(named.fd, F_RDLCK, false);
   if (rc != 0) {
     if (owned) {
-      pthread_mutex_unlock(&shared->lock);  // never unmap a held robust mutex
+      os_sys.pthread_mutex_unlock(&shared->lock);  // never unmap a held robust mutex
     }
     os_sys.munmap(memory, sizeof(SharedObject));
     setLastErrorFromErrno(rc);
@@ -244,8 +257,10 @@ enum class Outcome { created, existed, retry, failed };
 // opens it. `retry` means the name changed under the attempt.
 Outcome reach(NamedObject& named, ObjectType type, const ObjectParams* params) {
   named.fd = -1;
+  bool madeFile = false;
   if (params != nullptr) {
     named.fd = os_sys.shm_open(named.file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    madeFile = named.fd >= 0;
     if (named.fd < 0 && errno != EEXIST) {
       setLastErrorFromErrno(errno);
       return Outcome::failed;
@@ -268,8 +283,10 @@ Outcome reach(NamedObject& named, ObjectType type, const ObjectParams* params) {
     if (links > 0 && params != nullptr && initialize(named, *params)) {
       return Outcome::created;
     }
-    if (links > 0) {
-      // A failed build, or an object nobody holds any more: neither keeps its name.
+    // A failed build, or an object nobody holds any more: neither keeps its name. A file this
+    // attempt made still has it (nobody unlinks without the write lock held here), even when
+    // fstat cannot tell.
+    if (links > 0 || madeFile) {
       if (params == nullptr) {
         os_setLastError(OS_ERROR_FILE_NOT_FOUND);
       }
@@ -339,11 +356,11 @@ KernelObject* mapNamed(std::string name, std::string file, ObjectType type,
 }
 
 void lockList() {
-  pthread_mutex_lock(&g_namedLock);
+  os_sys.pthread_mutex_lock(&g_namedLock);
 }
 
 void unlockList() {
-  pthread_mutex_unlock(&g_namedLock);
+  os_sys.pthread_mutex_unlock(&g_namedLock);
 }
 
 // The child's inherited handles keep working on the mappings; its own opens map anew.
@@ -401,12 +418,16 @@ KernelObject* namedAcquire(const char* name, ObjectType type, const ObjectParams
     return nullptr;
   }
   std::string file = fileNameOf(normalized);
-  pthread_mutex_lock(&g_namedLock);
-  if (!g_forkHandlersInstalled && pthread_atfork(lockList, unlockList, forgetInheritedFiles) == 0) {
+  os_sys.pthread_mutex_lock(&g_namedLock);
+  // A child of fork() must not keep its parent's mappings as its own: no object without that.
+  if (!g_forkHandlersInstalled &&
+      os_sys.pthread_atfork(lockList, unlockList, forgetInheritedFiles) == 0) {
     g_forkHandlersInstalled = true;
   }
-  KernelObject* object = findMapped(file);
-  if (object == nullptr) {
+  KernelObject* object = g_forkHandlersInstalled ? findMapped(file) : nullptr;
+  if (!g_forkHandlersInstalled) {
+    os_setLastError(OS_ERROR_NOT_ENOUGH_MEMORY);
+  } else if (object == nullptr) {
     object = mapNamed(std::move(normalized), std::move(file), type, params, existed);
     if (object != nullptr) {
       object->named->next = g_namedObjects;
@@ -419,17 +440,17 @@ KernelObject* namedAcquire(const char* name, ObjectType type, const ObjectParams
     object->references.fetch_add(1, std::memory_order_relaxed);
     *existed = true;
   }
-  pthread_mutex_unlock(&g_namedLock);
+  os_sys.pthread_mutex_unlock(&g_namedLock);
   return object;
 }
 
 void namedRelease(KernelObject* object) {
   // Under the list lock, so that a lookup never revives an object on its way out.
-  pthread_mutex_lock(&g_namedLock);
+  os_sys.pthread_mutex_lock(&g_namedLock);
   if (object->references.fetch_sub(1, std::memory_order_relaxed) == 1) {
     dispose(object);
   }
-  pthread_mutex_unlock(&g_namedLock);
+  os_sys.pthread_mutex_unlock(&g_namedLock);
 }
 
 uint32_t namedWait(KernelObject* object, uint32_t milliseconds) {
@@ -439,35 +460,39 @@ uint32_t namedWait(KernelObject* object, uint32_t milliseconds) {
     return OS_WAIT_FAILED;
   }
   SharedObject& shared = *object->named->shared;
-  lockRobust(&shared.lock);
+  if (!lockRobust(&shared.lock)) {
+    return OS_WAIT_FAILED;
+  }
   uint32_t result = OS_WAIT_TIMEOUT;
   int rc = 0;
   while (milliseconds != 0 && rc != ETIMEDOUT && !isSignalled(shared.state)) {
-    rc = infinite
-             ? pthread_cond_wait(&shared.changed, &shared.lock)
-             : pthread_cond_clockwait(&shared.changed, &shared.lock, CLOCK_MONOTONIC, &deadline);
+    rc = infinite ? os_sys.pthread_cond_wait(&shared.changed, &shared.lock)
+                  : os_sys.pthread_cond_clockwait(&shared.changed, &shared.lock, CLOCK_MONOTONIC,
+                                                  &deadline);
     if (rc == EOWNERDEAD) {
-      pthread_mutex_consistent(&shared.lock);
+      os_sys.pthread_mutex_consistent(&shared.lock);
     }
   }
   if (isSignalled(shared.state)) {
     consume(shared.state);
     result = OS_WAIT_OBJECT_0;
   }
-  pthread_mutex_unlock(&shared.lock);
+  os_sys.pthread_mutex_unlock(&shared.lock);
   return result;
 }
 
 bool namedChange(KernelObject* object, StateChange change, int32_t releaseCount,
                  int32_t* previousCount) {
   SharedObject& shared = *object->named->shared;
-  lockRobust(&shared.lock);
+  if (!lockRobust(&shared.lock)) {
+    return false;
+  }
   const bool changed = applyChange(shared.state, change, releaseCount, previousCount);
   if (isSignalled(shared.state)) {
     // Every waiter rechecks: a signal could go to a waiter whose process has died.
-    pthread_cond_broadcast(&shared.changed);
+    os_sys.pthread_cond_broadcast(&shared.changed);
   }
-  pthread_mutex_unlock(&shared.lock);
+  os_sys.pthread_mutex_unlock(&shared.lock);
   return changed;
 }
 

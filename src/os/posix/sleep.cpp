@@ -18,7 +18,14 @@ void os_sleep(uint32_t milliseconds) {
     }
   }
   timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  if (os_sys.clock_gettime(CLOCK_MONOTONIC, &deadline) != 0) {
+    // No reading of the clock: a relative sleep, resumed with what a signal left of it.
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (os_sys.clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
+    }
+    return;
+  }
   deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
   deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
   if (deadline.tv_nsec >= 1000000000L) {

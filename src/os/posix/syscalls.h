@@ -51,6 +51,39 @@ struct os_posixSyscalls {
   pid_t (*getpid)() = ::getpid;
   int (*sched_getaffinity)(pid_t thread, size_t size, cpu_set_t* mask) = ::sched_getaffinity;
   int (*sched_setaffinity)(pid_t thread, size_t size, const cpu_set_t* mask) = ::sched_setaffinity;
+  uid_t (*getuid)() = ::getuid;
+  pid_t (*gettid)() = ::gettid;
+  // Threads: attributes, mutexes (robust and process-shared ones too) and condition variables.
+  int (*pthread_mutexattr_init)(pthread_mutexattr_t* attributes) = ::pthread_mutexattr_init;
+  int (*pthread_mutexattr_destroy)(pthread_mutexattr_t* attributes) = ::pthread_mutexattr_destroy;
+  int (*pthread_mutexattr_settype)(pthread_mutexattr_t* attributes,
+                                   int type) = ::pthread_mutexattr_settype;
+  int (*pthread_mutexattr_setrobust)(pthread_mutexattr_t* attributes,
+                                     int robust) = ::pthread_mutexattr_setrobust;
+  int (*pthread_mutexattr_setpshared)(pthread_mutexattr_t* attributes,
+                                      int shared) = ::pthread_mutexattr_setpshared;
+  int (*pthread_mutex_init)(pthread_mutex_t* mutex,
+                            const pthread_mutexattr_t* attributes) = ::pthread_mutex_init;
+  int (*pthread_mutex_destroy)(pthread_mutex_t* mutex) = ::pthread_mutex_destroy;
+  int (*pthread_mutex_lock)(pthread_mutex_t* mutex) = ::pthread_mutex_lock;
+  int (*pthread_mutex_trylock)(pthread_mutex_t* mutex) = ::pthread_mutex_trylock;
+  int (*pthread_mutex_clocklock)(pthread_mutex_t* mutex, clockid_t clock,
+                                 const timespec* deadline) = ::pthread_mutex_clocklock;
+  int (*pthread_mutex_unlock)(pthread_mutex_t* mutex) = ::pthread_mutex_unlock;
+  int (*pthread_mutex_consistent)(pthread_mutex_t* mutex) = ::pthread_mutex_consistent;
+  int (*pthread_condattr_init)(pthread_condattr_t* attributes) = ::pthread_condattr_init;
+  int (*pthread_condattr_destroy)(pthread_condattr_t* attributes) = ::pthread_condattr_destroy;
+  int (*pthread_condattr_setpshared)(pthread_condattr_t* attributes,
+                                     int shared) = ::pthread_condattr_setpshared;
+  int (*pthread_cond_init)(pthread_cond_t* condition,
+                           const pthread_condattr_t* attributes) = ::pthread_cond_init;
+  int (*pthread_cond_destroy)(pthread_cond_t* condition) = ::pthread_cond_destroy;
+  int (*pthread_cond_wait)(pthread_cond_t* condition, pthread_mutex_t* mutex) = ::pthread_cond_wait;
+  int (*pthread_cond_clockwait)(pthread_cond_t* condition, pthread_mutex_t* mutex, clockid_t clock,
+                                const timespec* deadline) = ::pthread_cond_clockwait;
+  int (*pthread_cond_signal)(pthread_cond_t* condition) = ::pthread_cond_signal;
+  int (*pthread_cond_broadcast)(pthread_cond_t* condition) = ::pthread_cond_broadcast;
+  int (*pthread_atfork)(void (*prepare)(), void (*parent)(), void (*child)()) = ::pthread_atfork;
   // Clocks: the counter's resolution stands for its frequency query. Linux records no nominal
   // processor rate, so that lookup answers "unknown" unless a test supplies one.
   int (*clock_getres)(clockid_t clock, struct timespec* resolution) = ::clock_getres;
@@ -71,7 +104,6 @@ struct os_posixSyscalls {
       [](int which, id_t who, int priority) {
         return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
       };
-  pid_t (*gettid)() = ::gettid;
 };
 
 extern os_posixSyscalls os_sys;

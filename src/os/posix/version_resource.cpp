@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "os/os.h"
+#include "os/posix/last_error.h"
 #include "os/posix/syscalls.h"
 
 namespace {
@@ -171,18 +172,16 @@ std::optional<VersionResource> findVersionResource(const File& file) {
   }
   const uint32_t size = get32(dataEntry + 4);
   const std::optional<Span> data = sections.find(get32(dataEntry));
+  // The section table may claim more than the file holds: the whole resource must be there, or
+  // a damaged file would have callers allocate what it cannot fill.
   uint8_t length[2];
-  if (!data || size > data->length || !file.read(data->offset, length, sizeof length)) {
+  uint8_t last = 0;
+  if (!data || size > data->length || !file.read(data->offset, length, sizeof length) ||
+      !file.read(data->offset + size - 1, &last, 1)) {
     return std::nullopt;
   }
   if (get16(length) < kNodeHeaderSize || get16(length) > size) return std::nullopt;
   return VersionResource{data->offset, size, get16(length)};
-}
-
-uint32_t openError(int error) {
-  if (error == EACCES || error == EPERM) return OS_ERROR_ACCESS_DENIED;
-  if (error == ENOTDIR) return OS_ERROR_PATH_NOT_FOUND;
-  return OS_ERROR_FILE_NOT_FOUND;
 }
 
 // Opens the file, finds its version resource and hands both to `use`, which returns a last-error
@@ -193,7 +192,7 @@ bool withVersionResource(const char* fileName, Use use) {
   if (fileName != nullptr) {
     const File file(fileName);
     if (!file.isOpen()) {
-      error = openError(errno);
+      error = os_posix::windowsError(errno);
     } else if (const std::optional<VersionResource> resource = findVersionResource(file)) {
       error = use(file, *resource);
     } else {

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "os/posix/kernel_objects_internal.h"
+#include "os/posix/syscalls.h"
 
 namespace os_posix {
 
@@ -68,7 +69,7 @@ void satisfyWaiters(Waitable& object) {
     consume(object.state);
     block.result = OS_WAIT_OBJECT_0 + static_cast<uint32_t>(link - block.links.data());
     unqueueAll(block);
-    pthread_cond_signal(&block.wake);
+    os_sys.pthread_cond_signal(&block.wake);
   }
 }
 
@@ -80,16 +81,16 @@ uint32_t dispatchWait(Waitable* const* objects, uint32_t count, uint32_t millise
   if (milliseconds != 0 && !infinite && !deadlineAfter(milliseconds, &deadline)) {
     return OS_WAIT_FAILED;
   }
-  pthread_mutex_lock(&g_dispatcherLock);
+  os_sys.pthread_mutex_lock(&g_dispatcherLock);
   for (uint32_t i = 0; i < count; ++i) {
     if (isSignalled(objects[i]->state)) {
       consume(objects[i]->state);
-      pthread_mutex_unlock(&g_dispatcherLock);
+      os_sys.pthread_mutex_unlock(&g_dispatcherLock);
       return OS_WAIT_OBJECT_0 + i;
     }
   }
   if (milliseconds == 0) {
-    pthread_mutex_unlock(&g_dispatcherLock);
+    os_sys.pthread_mutex_unlock(&g_dispatcherLock);
     return OS_WAIT_TIMEOUT;
   }
   WaitBlock block;
@@ -100,25 +101,25 @@ uint32_t dispatchWait(Waitable* const* objects, uint32_t count, uint32_t millise
     enqueue(*objects[i], block.links[i]);
   }
   while (block.result == kUnsatisfied) {
-    const int rc = infinite ? pthread_cond_wait(&block.wake, &g_dispatcherLock)
-                            : pthread_cond_clockwait(&block.wake, &g_dispatcherLock,
-                                                     CLOCK_MONOTONIC, &deadline);
+    const int rc = infinite ? os_sys.pthread_cond_wait(&block.wake, &g_dispatcherLock)
+                            : os_sys.pthread_cond_clockwait(&block.wake, &g_dispatcherLock,
+                                                            CLOCK_MONOTONIC, &deadline);
     if (rc == ETIMEDOUT && block.result == kUnsatisfied) {
       unqueueAll(block);
       block.result = OS_WAIT_TIMEOUT;
     }
   }
-  pthread_mutex_unlock(&g_dispatcherLock);
-  pthread_cond_destroy(&block.wake);
+  os_sys.pthread_mutex_unlock(&g_dispatcherLock);
+  os_sys.pthread_cond_destroy(&block.wake);
   return block.result;
 }
 
 bool dispatchChange(Waitable& object, StateChange change, int32_t releaseCount,
                     int32_t* previousCount) {
-  pthread_mutex_lock(&g_dispatcherLock);
+  os_sys.pthread_mutex_lock(&g_dispatcherLock);
   const bool changed = applyChange(object.state, change, releaseCount, previousCount);
   satisfyWaiters(object);
-  pthread_mutex_unlock(&g_dispatcherLock);
+  os_sys.pthread_mutex_unlock(&g_dispatcherLock);
   return changed;
 }
 

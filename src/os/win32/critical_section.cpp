@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "os/os.h"
+#include "os/win32/syscalls.h"
 
 namespace {
 
@@ -17,22 +18,22 @@ size_t os_criticalSectionSize() {
 
 // Since Windows Vista initialization cannot fail.
 bool os_criticalSectionInit(void* cs) {
-  InitializeCriticalSection(section(cs));
+  os_sys.InitializeCriticalSection(section(cs));
   return true;
 }
 
 bool os_criticalSectionInitSpin(void* cs, uint32_t spinCount) {
-  return InitializeCriticalSectionAndSpinCount(section(cs), spinCount) != FALSE;
+  return os_sys.InitializeCriticalSectionAndSpinCount(section(cs), spinCount) != FALSE;
 }
 
 void os_criticalSectionDelete(void* cs) {
-  DeleteCriticalSection(section(cs));
+  os_sys.DeleteCriticalSection(section(cs));
 }
 
 void os_criticalSectionEnter(void* cs) {
-  EnterCriticalSection(section(cs));
+  os_sys.EnterCriticalSection(section(cs));
 }
 
 void os_criticalSectionLeave(void* cs) {
-  LeaveCriticalSection(section(cs));
+  os_sys.LeaveCriticalSection(section(cs));
 }

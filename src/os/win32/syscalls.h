@@ -1,6 +1,6 @@
-// The Windows backend's system calls that tests need to make fail or observe go through this one
-// table, as the POSIX backend's do. Tests replace entries and restore them with
-// os_win32SyscallsReset().
+// Every call of the Windows backend that can fail (and the lock calls, which tests count) goes
+// through this one table, as the POSIX backend's calls do. Tests replace entries and restore them
+// with os_win32SyscallsReset().
 #pragma once
 
 #include <windows.h>
@@ -22,6 +22,45 @@ struct os_win32Syscalls {
   DWORD_PTR(WINAPI* SetThreadAffinityMask)(HANDLE thread, DWORD_PTR mask) = ::SetThreadAffinityMask;
   BOOL(WINAPI* IsProcessorFeaturePresent)(DWORD feature) = ::IsProcessorFeaturePresent;
   BOOL(WINAPI* GetVersionExA)(LPOSVERSIONINFOA info) = ::GetVersionExA;
+  BOOL(WINAPI* DisableThreadLibraryCalls)(HMODULE module) = ::DisableThreadLibraryCalls;
+  // Kernel objects.
+  HANDLE(WINAPI* CreateMutexA)
+  (LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) = ::CreateMutexA;
+  HANDLE(WINAPI* CreateSemaphoreA)
+  (LPSECURITY_ATTRIBUTES security, LONG initial, LONG maximum, LPCSTR name) = ::CreateSemaphoreA;
+  HANDLE(WINAPI* CreateEventA)
+  (LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+   LPCSTR name) = ::CreateEventA;
+  HANDLE(WINAPI* OpenMutexA)(DWORD access, BOOL inherit, LPCSTR name) = ::OpenMutexA;
+  HANDLE(WINAPI* OpenSemaphoreA)(DWORD access, BOOL inherit, LPCSTR name) = ::OpenSemaphoreA;
+  HANDLE(WINAPI* OpenEventA)(DWORD access, BOOL inherit, LPCSTR name) = ::OpenEventA;
+  BOOL(WINAPI* CloseHandle)(HANDLE handle) = ::CloseHandle;
+  BOOL(WINAPI* ReleaseMutex)(HANDLE mutex) = ::ReleaseMutex;
+  BOOL(WINAPI* ReleaseSemaphore)
+  (HANDLE semaphore, LONG count, LPLONG previous) = ::ReleaseSemaphore;
+  BOOL(WINAPI* SetEvent)(HANDLE event) = ::SetEvent;
+  BOOL(WINAPI* ResetEvent)(HANDLE event) = ::ResetEvent;
+  DWORD(WINAPI* WaitForSingleObject)(HANDLE handle, DWORD milliseconds) = ::WaitForSingleObject;
+  DWORD(WINAPI* WaitForMultipleObjects)
+  (DWORD count, const HANDLE* handles, BOOL all, DWORD milliseconds) = ::WaitForMultipleObjects;
+  // Critical sections.
+  VOID(WINAPI* InitializeCriticalSection)(LPCRITICAL_SECTION cs) = ::InitializeCriticalSection;
+  BOOL(WINAPI* InitializeCriticalSectionAndSpinCount)
+  (LPCRITICAL_SECTION cs, DWORD spinCount) = ::InitializeCriticalSectionAndSpinCount;
+  VOID(WINAPI* DeleteCriticalSection)(LPCRITICAL_SECTION cs) = ::DeleteCriticalSection;
+  VOID(WINAPI* EnterCriticalSection)(LPCRITICAL_SECTION cs) = ::EnterCriticalSection;
+  VOID(WINAPI* LeaveCriticalSection)(LPCRITICAL_SECTION cs) = ::LeaveCriticalSection;
+  // Version resources and text conversion.
+  DWORD(WINAPI* GetFileVersionInfoSizeA)(LPCSTR file, LPDWORD ignored) = ::GetFileVersionInfoSizeA;
+  BOOL(WINAPI* GetFileVersionInfoA)
+  (LPCSTR file, DWORD ignored, DWORD size, LPVOID data) = ::GetFileVersionInfoA;
+  BOOL(WINAPI* VerQueryValueW)
+  (LPCVOID block, LPCWSTR subBlock, LPVOID* value, PUINT length) = ::VerQueryValueW;
+  int(WINAPI* MultiByteToWideChar)(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide,
+                                   int wideLength) = ::MultiByteToWideChar;
+  int(WINAPI* WideCharToMultiByte)(UINT codePage, DWORD flags, LPCWCH wide, int wideLength,
+                                   LPSTR text, int length, LPCCH defaultChar,
+                                   LPBOOL usedDefault) = ::WideCharToMultiByte;
   // Clocks and the processor's nominal rate.
   BOOL(WINAPI* QueryPerformanceCounter)(LARGE_INTEGER* count) = ::QueryPerformanceCounter;
   BOOL(WINAPI* QueryPerformanceFrequency)(LARGE_INTEGER* frequency) = ::QueryPerformanceFrequency;

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "os/os.h"
+#include "os/win32/syscalls.h"
 
 namespace {
 
@@ -19,8 +20,8 @@ void toUtf8(const wchar_t* text, size_t units, char* buffer, size_t capacity) {
     const bool pair = IS_HIGH_SURROGATE(text[i]) && i + 1 < units && IS_LOW_SURROGATE(text[i + 1]);
     const int step = pair ? 2 : 1;
     char encoded[4];
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text + i, step, encoded, sizeof encoded, nullptr, nullptr);
+    const int length = os_sys.WideCharToMultiByte(CP_UTF8, 0, text + i, step, encoded,
+                                                  sizeof encoded, nullptr, nullptr);
     if (length <= 0 || static_cast<size_t>(length) >= capacity - used) break;
     std::memcpy(buffer + used, encoded, static_cast<size_t>(length));
     used += static_cast<size_t>(length);
@@ -32,19 +33,19 @@ void toUtf8(const wchar_t* text, size_t units, char* buffer, size_t capacity) {
 // VerQueryValueW for a narrow sub-block path.
 bool query(const void* data, const char* subBlock, void** value, UINT* length) {
   wchar_t path[512];
-  return MultiByteToWideChar(CP_UTF8, 0, subBlock, -1, path, std::size(path)) != 0 &&
-         VerQueryValueW(data, path, value, length) != FALSE;
+  return os_sys.MultiByteToWideChar(CP_UTF8, 0, subBlock, -1, path, std::size(path)) != 0 &&
+         os_sys.VerQueryValueW(data, path, value, length) != FALSE;
 }
 
 }  // namespace
 
 uint32_t os_fileVersionInfoSize(const char* fileName) {
   DWORD ignored = 0;
-  return GetFileVersionInfoSizeA(fileName, &ignored);
+  return os_sys.GetFileVersionInfoSizeA(fileName, &ignored);
 }
 
 bool os_fileVersionInfo(const char* fileName, uint32_t size, void* data) {
-  return GetFileVersionInfoA(fileName, 0, size, data) != FALSE;
+  return os_sys.GetFileVersionInfoA(fileName, 0, size, data) != FALSE;
 }
 
 // A root value that is not a signed VS_FIXEDFILEINFO is no fixed information.

@@ -1,0 +1,12 @@
+// Path joining on any directory, name and buffer size: the input is the size byte, then the
+// directory and the name split at the first zero byte; the library's own check of every promise
+// of the join decides.
+#include <cstdint>
+
+#include "fuzz_check.h"
+#include "platform/file_internal.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FUZZ_CHECK(csys_fileMakePath_fuzzInput(data, size));
+  return 0;
+}

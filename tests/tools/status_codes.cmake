@@ -1,0 +1,17 @@
+# Fails when include/csys_status.h defines a status code without its line in
+# docs/status-codes.md. Arguments: HEADER, DOC.
+file(STRINGS ${HEADER} defines REGEX "^#define CSYS_[A-Z0-9_]+ CSYS_STATUS\\(0x[0-9a-f]+u\\)")
+file(READ ${DOC} doc)
+set(missing "")
+foreach(line IN LISTS defines)
+  string(REGEX MATCH "^#define (CSYS_[A-Z0-9_]+) CSYS_STATUS\\((0x[0-9a-f]+)u\\)" _ "${line}")
+  set(code "| `${CMAKE_MATCH_1}` | ${CMAKE_MATCH_2} |")
+  string(FIND "${doc}" "${code}" position)
+  if(position EQUAL -1)
+    list(APPEND missing "${code}")
+  endif()
+endforeach()
+list(LENGTH defines count)
+if(count LESS 20 OR missing)
+  message(FATAL_ERROR "${count} codes read; without a line in ${DOC}: ${missing}")
+endif()
