@@ -20,5 +20,10 @@
 #include "csys_thread.h"
 #include "csys_timer.h"
 #include "qzsf_rep.h"
+/* API mutex, thread vector, work state, random numbers */
+#include "cmath_rand.h"
+#include "cstd_vector_csys_thread.h"
+#include "csys_apiMutex.h"
+#include "csys_thread_work.h"
 
 #endif /* PMTSYS_H */

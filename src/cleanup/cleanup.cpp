@@ -73,9 +73,15 @@ csys_status runEntry(csys_cleanupEntry& entry, uint32_t mask) {
 
 csys_status shutdownTracking(void* /*context*/);
 
+// A failed registration destroys the lock again, since the next attempt builds a new one.
 csys_status constructLock(void* /*context*/) {
-  CSYS_RETURN_IF_FAILED(csys_criticalSection_construct(&g_lock));
-  return csys_shutdown_register(shutdownTracking, nullptr);
+  CleanupFrame<1> frame{UntrackedFrame{}};
+  if (frame.call(csys_criticalSection_construct(&g_lock))) {
+    frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE, &g_lock,
+              csys_criticalSection_destruct);
+    frame.call(csys_shutdown_register(shutdownTracking, nullptr));
+  }
+  return frame.close();
 }
 
 bool shutDown() {
@@ -232,6 +238,12 @@ CSYS_API void csys_cleanupExecute_(csys_cleanupEntry* entries, int32_t* count, c
   const int32_t n = *count;
   *count = -1;  // the frame is closed
   CSYS_CHECK(n >= 0);
+  // The tag is logged before the entries run, not after: a failed log must turn the frame into
+  // a failure while its release-on-failure entries can still take back what its success path
+  // was about to hand over. A report taken from inside an entry thus does not list this frame:
+  // it is closed by then. The untracked tag logs nothing and cannot fail.
+  const csys_status logged = csys_cleanup_logExecute(tag);
+  csys_mergeStatus(status, logged);
   const uint32_t mask = maskFor(*status);
   csys_status result = CSYS_OK;
   for (int32_t i = n - 1; i >= 0 && entries != nullptr; --i) {
@@ -239,8 +251,7 @@ CSYS_API void csys_cleanupExecute_(csys_cleanupEntry* entries, int32_t* count, c
     if (CSYS_FAILED(result)) break;  // older entries stay unrun
   }
   csys_mergeStatus(status, result);
-  const csys_status logged = csys_cleanup_logExecute(tag);
-  csys_mergeStatus(status, logged);
+  csys_mergeStatus(status, logged);  // a frame that succeeds ends with the log's status
 }
 
 CSYS_API void csys_cleanup_doId_(csys_cleanupEntry* entries, int32_t* count, csys_status* status,

@@ -6,6 +6,7 @@
 
 #include "csys_resource.h"
 #include "csys_status.h"
+#include "csys_sync.h"
 
 // Tracking state bits, in one word so that the hot paths test them with one load.
 inline constexpr int32_t CSYS_RESOURCE_TRACKING_INITIALIZED = 1;
@@ -19,6 +20,18 @@ inline bool csys_resourceTracking_isLive() {
           (CSYS_RESOURCE_TRACKING_INITIALIZED | CSYS_RESOURCE_TRACKING_ENABLED |
            CSYS_RESOURCE_TRACKING_SHUT_DOWN)) ==
          (CSYS_RESOURCE_TRACKING_INITIALIZED | CSYS_RESOURCE_TRACKING_ENABLED);
+}
+
+// Sets tracking up (it comes with the global mutex) unless it exists or has ended. Library code
+// calls it before constructing an object that lives on into the caller's use, so that the
+// object's destruction finds its construction counted instead of showing a count of -1.
+inline csys_status csys_resourceTracking_ensure() {
+  if ((csys_resourceTracking_state.load(std::memory_order_acquire) &
+       (CSYS_RESOURCE_TRACKING_INITIALIZED | CSYS_RESOURCE_TRACKING_SHUT_DOWN)) != 0) {
+    return CSYS_OK;
+  }
+  csys_mutex* global = nullptr;
+  return csys_mutex_getGlobal(&global);
 }
 
 // Reports an action, skipping the call altogether while tracking is not running.

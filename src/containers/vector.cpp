@@ -241,10 +241,7 @@ csys_status constructCore(cstd_vector_* v, int64_t count, int64_t elementSize,
   } else {
     setSize(v, count);
   }
-  const csys_status status = frame.close();
-  // Logging the frame can fail after its success path ran: the vector is not handed over then.
-  if (CSYS_FAILED(status) && v->mtable != nullptr) destructFully(v);
-  return status;
+  return frame.close();
 }
 
 csys_status fillConstruct(cstd_vector_* v, int64_t count, int64_t elementSize, const void* element,

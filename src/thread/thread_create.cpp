@@ -139,7 +139,7 @@ CSYS_API csys_status csys_thread_create(csys_threadFunc func, void* argument,
   int32_t requested = 0;
   CSYS_RETURN_IF_FAILED(csys_shutdown_getIsRequested(&requested));
   if (requested != 0) return CSYS_E_THREAD_NOT_STARTED;
-  CleanupFrame<2> frame{kThreadFrame};
+  CleanupFrame<2> frame;
   csys_thread* heapHandle = nullptr;
   csys_thread local{};
   if (frame.call(csys_thread_new(&heapHandle))) {

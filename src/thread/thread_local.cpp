@@ -42,22 +42,27 @@ csys_status dropHandle(void* thread) {
 }
 
 // A new block for the calling thread, stored in the slot, holding one shutdown postponement.
+// The postponement is taken first so that a failure gives it back last: giving it back may run
+// the final shutdown stage, which releases the slot.
 csys_status createBlock(csys_threadLocalBlock** out, csys_threadRecord* record) {
-  CleanupFrame<3> frame{kThreadFrame};
+  CleanupFrame<4> frame;
   void* memory = nullptr;
-  if (frame.call(csys_memory_allocClear_internal(sizeof(csys_threadLocalBlock), &memory))) {
-    frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE, &memory,
-              csys_memory_free_internal);
-    auto* block = static_cast<csys_threadLocalBlock*>(memory);
-    const csys_status bound = record != nullptr
-                                  ? qzsfPtrHandle_Construct(&block->thread.handle, &record->rep)
-                                  : csys_thread_createRecord(&block->thread, 1);
-    if (frame.call(bound)) {
-      frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE, &block->thread, dropHandle);
-      CSYS_CHECK(block->thread.handle.rep != nullptr);
-      if (frame.call(qzf_OSThreadLocalValueSet(g_slot, block))) {
-        frame.add(CSYS_CLEANUP_CALL_NOARG | CSYS_CLEANUP_RUN_ON_FAILURE, nullptr, clearSlot);
-        frame.call(csys_shutdownPostponementIncrement());
+  if (frame.call(csys_shutdownPostponementIncrement())) {
+    frame.add(CSYS_CLEANUP_CALL_NOARG | CSYS_CLEANUP_RUN_ON_FAILURE, nullptr,
+              csys_shutdownPostponementDecrement);
+    if (frame.call(csys_memory_allocClear_internal(sizeof(csys_threadLocalBlock), &memory))) {
+      frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE, &memory,
+                csys_memory_free_internal);
+      auto* block = static_cast<csys_threadLocalBlock*>(memory);
+      const csys_status bound = record != nullptr
+                                    ? qzsfPtrHandle_Construct(&block->thread.handle, &record->rep)
+                                    : csys_thread_createRecord(&block->thread, 1);
+      if (frame.call(bound)) {
+        frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE, &block->thread, dropHandle);
+        CSYS_CHECK(block->thread.handle.rep != nullptr);
+        if (frame.call(qzf_OSThreadLocalValueSet(g_slot, block))) {
+          frame.add(CSYS_CLEANUP_CALL_NOARG | CSYS_CLEANUP_RUN_ON_FAILURE, nullptr, clearSlot);
+        }
       }
     }
   }

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "cleanup/cleanup_internal.h"
+#include "cleanup/resource_tracking_internal.h"
 #include "csys_memory.h"
 #include "diag/check.h"
 #include "diag/type_checks.h"
@@ -63,6 +64,7 @@ csys_status initRecordOS(csys_threadRecord* record, uint32_t currentThread) {
 
 csys_status initRecord(csys_threadRecord* record, uint32_t currentThread) {
   CSYS_CHECK(record != nullptr);
+  CSYS_RETURN_IF_FAILED(csys_resourceTracking_ensure());
   // The memory comes zero-filled: the OS handles are null until initRecordOS.
   record->rep = qzsfRepBase{destroyRecord, 0, record};
   record->finished = 0;
@@ -73,7 +75,7 @@ csys_status initRecord(csys_threadRecord* record, uint32_t currentThread) {
   record->workerId = -1;
   record->workSequence = 0;
   constexpr uint32_t kOnFailure = CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE;
-  CleanupFrame<5> frame{kThreadFrame};
+  CleanupFrame<6> frame;
   if (frame.call(cstd_ptrh_construct(&record->workerContext, nullptr))) {
     frame.add(kOnFailure, record, dropWorkerContext);
     if (frame.call(cstd_ptrh_construct(&record->workThreadGroup, nullptr))) {
@@ -85,7 +87,9 @@ csys_status initRecord(csys_threadRecord* record, uint32_t currentThread) {
           if (frame.call(csys_attentionList_createOrReset(&record->attention))) {
             frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE, &record->attention,
                       csys_attentionList_destroy);
-            frame.call(initRecordOS(record, currentThread));
+            if (frame.call(initRecordOS(record, currentThread))) {
+              frame.add(kOnFailure, record, closeOSHandles);
+            }
           }
         }
       }
@@ -118,15 +122,21 @@ csys_status destroyRecord(void** object) {
 csys_status csys_thread_createRecord(csys_thread* thread, uint32_t currentThread) {
   CSYS_CHECK(thread != nullptr);
   if (thread == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  CleanupFrame<2> frame{kThreadFrame};
+  constexpr uint32_t kOnFailure = CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE;
+  CleanupFrame<2> frame;
   void* memory = nullptr;
   if (frame.call(csys_memory_allocClear_internal(sizeof(csys_threadRecord), &memory))) {
     frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE, &memory,
               csys_memory_free_internal);
     auto* record = static_cast<csys_threadRecord*>(memory);
     if (frame.call(initRecord(record, currentThread))) {
-      frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE, record, deinitRecord);
-      frame.call(qzsfPtrHandle_Construct(&thread->handle, &record->rep));
+      frame.add(kOnFailure, record, deinitRecord);
+      if (frame.call(qzsfPtrHandle_Construct(&thread->handle, &record->rep))) {
+        // The handle owns the record now: dropping it destroys the record.
+        frame.releaseNewest(false);
+        frame.releaseNewest(false);
+        frame.add(kOnFailure, thread, csys_thread_destruct);
+      }
     }
   }
   return frame.close();
@@ -201,16 +211,16 @@ CSYS_API csys_status csys_thread_new(csys_thread** thread) {
   CSYS_CHECK(thread != nullptr);
   if (thread == nullptr) return CSYS_E_INVALID_ARGUMENT;
   CSYS_RETURN_IF_FAILED(csys_thread_delete(thread));
-  CleanupFrame<1> frame{kThreadFrame};
+  CleanupFrame<1> frame;
   void* memory = nullptr;
   if (frame.call(csys_memory_alloc_internal(sizeof(csys_thread), &memory))) {
     frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ON_FAILURE, &memory,
               csys_memory_free_internal);
-    if (frame.call(csys_thread_construct(static_cast<csys_thread*>(memory)))) {
-      *thread = static_cast<csys_thread*>(memory);
-    }
+    frame.call(csys_thread_construct(static_cast<csys_thread*>(memory)));
   }
-  return frame.close();
+  const csys_status status = frame.close();
+  if (CSYS_SUCCEEDED(status)) *thread = static_cast<csys_thread*>(memory);
+  return status;
 }
 
 CSYS_API csys_status csys_thread_compare(const csys_thread* a, const csys_thread* b,

@@ -46,11 +46,6 @@ struct csys_threadRecord {
 
 inline constexpr uint32_t CSYS_THREAD_ID_UNKNOWN = 0xFFFFFFFFu;
 
-// The thread code's frames hand records, blocks and handles out on success. A tracked frame
-// logs its tag after its entries have run, and a failed log would then report a failure for an
-// operation whose results are already handed out; so these frames are not tracked.
-inline constexpr UntrackedFrame kThreadFrame{};
-
 // Makes a record (for the calling thread when `currentThread` is 1, else for a thread still to be
 // started) and stores the first handle on it in `thread`, which must be empty.
 csys_status csys_thread_createRecord(csys_thread* thread, uint32_t currentThread);

@@ -212,10 +212,7 @@ CSYS_API csys_status csec_base64_decode(const char* text, uint32_t* length, uint
     *dest = buffer;
     return CSYS_OK;
   }));
-  const bool decodedAll = frame.ok();
   const csys_status status = frame.close();
-  // Logging the frame can fail after its success path ran: nothing is handed over then.
-  if (CSYS_FAILED(status) && decodedAll) csys_memory_free(&buffer);
   if (CSYS_SUCCEEDED(status)) {
     *out = buffer;
     *length = decoded;

@@ -2,6 +2,7 @@
 // holds nothing back and can be retried.
 #include <gtest/gtest.h>
 
+#include "cleanup/cleanup_internal.h"
 #include "cleanup/resource_tracking_internal.h"
 #include "cleanup/shutdown_internal.h"
 #include "csys_cleanup.h"
@@ -18,6 +19,21 @@ TEST(FaultSweep, ResourceTrackingInitialization) {
   EXPECT_GT(needed, 256u);  // the lock, the bucket table and one array per bucket
   EXPECT_TRUE(csys_resourceTracking_isLive());
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
+}
+
+TEST(FaultSweep, AFrameWhoseLogFailsHandsNothingOver) {
+  const int32_t open = csys_cleanup_getNextTag();  // each later log grows the tag array
+  void* out = nullptr;                             // allocated into, freed on failure only (0x21)
+  const auto handOver = [&out] {
+    CleanupFrame<1> frame;
+    if (frame.call(csys_memory_alloc(16, &out))) frame.add(0x21u, &out, csys_memory_free_internal);
+    return frame.close();
+  };
+  pmtsys_test::sweepAllocationFailures(handOver, [&] { EXPECT_EQ(out, nullptr); });
+  EXPECT_EQ(csys_memory_free(&out), CSYS_OK);
+  for (int32_t tag = open, last = csys_cleanup_getNextTag(); tag <= last; ++tag) {
+    csys_cleanup_logExecute(tag);
+  }
 }
 
 int g_runs = 0;
