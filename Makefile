@@ -52,10 +52,16 @@ test-windows:
 check:
 	bash .ci/run
 
+# Runs every benchmark program with JSON output, then writes docs/performance.md's summary and
+# docs/performance-ratios.svg from that JSON (pairs and goals: bench/pairs.txt).
+BENCH_MIN_TIME ?= 0.1
+BENCH_REPETITIONS ?= 5
+
 bench:
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench -j $(JOBS)
-	@for b in build/bench/bench/bench_*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+	python3 bench/report.py --build build/bench --min-time $(BENCH_MIN_TIME) \
+	  --repetitions $(BENCH_REPETITIONS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
