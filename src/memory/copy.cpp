@@ -1,14 +1,13 @@
 // Block and rectangle copies. On processors with SSE2 every copy streams: the destination is
 // brought to a 32-byte boundary, whole blocks are written with non-temporal stores that bypass
 // the caches, and the ends are copied with ordinary stores.
-#include <emmintrin.h>
-
 #include <cstring>
 
 #include "csys_cpuinfo.h"
 #include "csys_memory.h"
 #include "diag/check.h"
 #include "memory/copy_internal.h"
+#include "os/processor.h"
 #include "platform/cpuinfo_internal.h"
 
 namespace {
@@ -27,16 +26,16 @@ void copyEnds(Byte* destination, const Byte* source, size_t size) {
 // Up to 64 bytes with at most four wide loads and stores, the last ones overlapping the first.
 void copySmall(Byte* destination, const Byte* source, size_t size) {
   if (size >= 32) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 16));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + size - 32));
-    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + size - 16));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination), a);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 16), b);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + size - 32), c);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + size - 16), d);
+    const os_vector16 a = os_load16(source);
+    const os_vector16 b = os_load16(source + 16);
+    const os_vector16 c = os_load16(source + size - 32);
+    const os_vector16 d = os_load16(source + size - 16);
+    os_store16(destination, a);
+    os_store16(destination + 16, b);
+    os_store16(destination + size - 32, c);
+    os_store16(destination + size - 16, d);
   } else if (size >= 16) {
-    copyEnds<__m128i>(destination, source, size);
+    copyEnds<os_vector16>(destination, source, size);
   } else if (size >= 8) {
     copyEnds<uint64_t>(destination, source, size);
   } else if (size >= 4) {
@@ -54,22 +53,21 @@ template <size_t kBlock>
 void streamBlocks(Byte* destination, const Byte* source, size_t blocks, size_t ahead) {
   if ((reinterpret_cast<uintptr_t>(destination) & 15) == 0) {
     for (size_t i = 0; i < blocks; ++i, source += kBlock, destination += kBlock) {
-      _mm_prefetch(reinterpret_cast<const char*>(source + ahead), _MM_HINT_NTA);
-      _mm_prefetch(reinterpret_cast<const char*>(source + ahead + 32), _MM_HINT_NTA);
+      os_prefetchNonTemporal(source + ahead);
+      os_prefetchNonTemporal(source + ahead + 32);
       for (size_t offset = 0; offset < kBlock; offset += 16) {
-        const __m128i word = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + offset));
-        _mm_stream_si128(reinterpret_cast<__m128i*>(destination + offset), word);
+        os_streamStore16(destination + offset, os_load16(source + offset));
       }
     }
     return;
   }
   for (size_t i = 0; i < blocks; ++i, source += kBlock, destination += kBlock) {
-    _mm_prefetch(reinterpret_cast<const char*>(source + ahead), _MM_HINT_NTA);
-    _mm_prefetch(reinterpret_cast<const char*>(source + ahead + 32), _MM_HINT_NTA);
+    os_prefetchNonTemporal(source + ahead);
+    os_prefetchNonTemporal(source + ahead + 32);
     for (size_t offset = 0; offset < kBlock; offset += 8) {
-      long long word;
+      int64_t word;
       std::memcpy(&word, source + offset, 8);
-      _mm_stream_si64(reinterpret_cast<long long*>(destination + offset), word);
+      os_streamStore8(destination + offset, word);
     }
   }
 }
@@ -98,7 +96,7 @@ bool streams(const csys_cpuinfo& info) {
 // The vector registers used here leave no MMX state behind, so the fence is the only clean-up;
 // and it is needed only when a non-temporal store was issued.
 void fenceAfter(size_t blocks) {
-  if (blocks != 0) _mm_sfence();
+  if (blocks != 0) os_storeFence();
 }
 
 }  // namespace
@@ -107,7 +105,7 @@ void csys_memory_streamCopy(const void* source, void* destination, int64_t bulk,
                             int64_t tail) {
   const auto* from = static_cast<const Byte*>(source);
   auto* to = static_cast<Byte*>(destination);
-  _mm_prefetch(reinterpret_cast<const char*>(from), _MM_HINT_NTA);
+  os_prefetchNonTemporal(from);
   copyPlain(to, from, count(head));
   from += count(head);
   to += count(head);

@@ -1,8 +1,6 @@
 // The processor, described once per process: the OS's view (processor count, architecture,
 // instruction sets it allows), then the processor's own identification read on the processor
 // with the highest identification leaf.
-#include <cpuid.h>
-
 #include <cstring>
 
 #include "cleanup/cleanup_internal.h"
@@ -10,6 +8,7 @@
 #include "csys_cpuinfo.h"
 #include "csys_sync.h"
 #include "os/os.h"
+#include "os/processor.h"
 #include "platform/cpuinfo_internal.h"
 
 namespace {
@@ -29,10 +28,6 @@ csys_cpuinfo g_detected = kUndetected;
 csys_cpuinfo g_reported = kUndetected;
 int32_t g_overridden = 0;
 int32_t g_once = 0;
-
-void hardwareCpuid(uint32_t leaf, uint32_t subleaf, uint32_t registers[4]) {
-  __cpuid_count(leaf, subleaf, registers[kEax], registers[kEbx], registers[kEcx], registers[kEdx]);
-}
 
 uint32_t bits(uint32_t value, unsigned low, unsigned count) {
   return (value >> low) & ((1u << count) - 1u);
@@ -193,7 +188,7 @@ csys_status processorStage(csys_cpuidFunc cpuid, csys_cpuinfo* record) {
 
 csys_status detect(void*) {
   csys_cpuinfo record{};
-  CSYS_RETURN_IF_FAILED(csys_cpuinfo_detectWith(hardwareCpuid, &record));
+  CSYS_RETURN_IF_FAILED(csys_cpuinfo_detectWith(os_cpuid, &record));
   g_detected = record;
   g_reported = record;
   return CSYS_OK;

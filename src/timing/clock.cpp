@@ -1,17 +1,12 @@
 // Clock calibration: the rate of each clock and the cost of one timer start/stop pair on it.
 // The processor's rate comes from what the system records as its nominal rate or, failing that,
 // from counting cycles across a 20 ms window of the performance counter.
-#if defined(_MSC_VER)
-#include <intrin.h>
-#else
-#include <x86intrin.h>
-#endif
-
 #include <algorithm>
 
 #include "csys_sync.h"
 #include "diag/check.h"
 #include "os/os.h"
+#include "os/processor.h"
 #include "timing/clock_internal.h"
 
 namespace {
@@ -28,7 +23,7 @@ void readSystemTicks(csys_timerTicks* ticks) {
 
 // The time-stamp counter is an instruction, not a system call.
 void readProcessorCycles(csys_timerTicks* ticks) {
-  *ticks = csys_timerTicks_fromU64(__rdtsc());
+  *ticks = csys_timerTicks_fromU64(os_readTimeStampCounter());
 }
 
 constexpr csys_clock_tickReader kDefaultReaders[CSYS_CLOCK_KINDS] = {readSystemTicks,

@@ -75,10 +75,10 @@ void destroyThreadInfo(ThreadInfo* info);
 struct KernelObject {
   ObjectType type;
   std::atomic<uint32_t> references;
-  pthread_mutex_t* mutex;    // mutexes: `ownMutex`, or the one in shared memory when named
-  NamedObject* named;        // null for unnamed objects
-  Waitable waitable;         // unnamed semaphores and events
-  pthread_mutex_t ownMutex;  // unnamed mutexes
+  pthread_mutex_t* mutex;        // mutexes: `ownMutex`, or the one in shared memory when named
+  NamedObject* named;            // null for unnamed objects
+  Waitable waitable;             // unnamed semaphores and events
+  pthread_mutex_t ownMutex;      // unnamed mutexes
   ThreadInfo* thread = nullptr;  // thread objects: a manual-reset waitable set when it ends
 };
 

@@ -94,16 +94,15 @@ struct os_posixSyscalls {
   off_t (*ftell64)(FILE* file) = ::ftello;
   int (*fseek64)(FILE* file, off_t offset, int origin) = ::fseeko;
   // Threads and thread-local slots.
-  int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attributes,
-                        void* (*start)(void*), void* argument) = ::pthread_create;
+  int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
+                        void* argument) = ::pthread_create;
   int (*pthread_key_create)(pthread_key_t* key, void (*destructor)(void*)) = ::pthread_key_create;
   int (*pthread_key_delete)(pthread_key_t key) = ::pthread_key_delete;
   void* (*pthread_getspecific)(pthread_key_t key) = ::pthread_getspecific;
   int (*pthread_setspecific)(pthread_key_t key, const void* value) = ::pthread_setspecific;
-  int (*setpriority)(int which, id_t who, int priority) =
-      [](int which, id_t who, int priority) {
-        return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
-      };
+  int (*setpriority)(int which, id_t who, int priority) = [](int which, id_t who, int priority) {
+    return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
+  };
 };
 
 extern os_posixSyscalls os_sys;
