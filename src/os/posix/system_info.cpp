@@ -1,6 +1,5 @@
 // System information, processor affinity and the version from the kernel. Linux has no
 // Windows version: the kernel release's numbers stand in, under a platform of their own.
-#include <cpuid.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -11,8 +10,10 @@
 #include <cstring>
 
 #include "os/os.h"
+#include "os/posix/affinity.h"
 #include "os/posix/kernel_objects_internal.h"
 #include "os/posix/syscalls.h"
+#include "os/processor.h"
 
 namespace {
 
@@ -88,29 +89,34 @@ bool os_getProcessAffinityMask(uint64_t* processMask, uint64_t* systemMask) {
   return true;
 }
 
-uint64_t os_setCurrentThreadAffinityMask(uint64_t mask) {
+uint64_t os_posix::swapThreadAffinity(pid_t thread, uint64_t mask) {
   cpu_set_t previous;
   CPU_ZERO(&previous);
-  if (mask == 0) {
-    os_setLastError(OS_ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  if (os_sys.sched_getaffinity(0, sizeof previous, &previous) != 0) return failed();
+  if (os_sys.sched_getaffinity(thread, sizeof previous, &previous) != 0) return failed();
   cpu_set_t wanted;
   CPU_ZERO(&wanted);
   for (unsigned cpu = 0; cpu < 64; ++cpu) {
     if ((mask >> cpu) & 1u) CPU_SET(cpu, &wanted);
   }
-  if (os_sys.sched_setaffinity(0, sizeof wanted, &wanted) != 0) return failed();
+  if (os_sys.sched_setaffinity(thread, sizeof wanted, &wanted) != 0) return failed();
   const uint64_t previousMask = lowMask(previous);
   return previousMask != 0 ? previousMask : ~uint64_t{0};  // only processors above 63
+}
+
+uint64_t os_setCurrentThreadAffinityMask(uint64_t mask) {
+  if (mask == 0) {
+    os_setLastError(OS_ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return os_posix::swapThreadAffinity(0, mask);
 }
 
 // x86-64 Linux saves the vector state of every process, so a program may use every instruction
 // set the processor reports.
 bool os_isProcessorFeaturePresent(uint32_t feature) {
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+  uint32_t registers[4] = {};
+  os_cpuid(1, 0, registers);
+  const uint32_t ecx = registers[2], edx = registers[3];
   switch (feature) {
     case OS_PF_MMX_INSTRUCTIONS_AVAILABLE:
       return (edx >> 23) & 1u;

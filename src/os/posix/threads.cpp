@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <new>
 
+#include "os/posix/affinity.h"
 #include "os/posix/kernel_objects_internal.h"
 #include "os/posix/syscalls.h"
 
@@ -201,15 +202,9 @@ bool setPriority(ThreadInfo* info, int32_t priority) {
 uint64_t processMask() {
   static std::atomic<uint64_t> cached{0};
   uint64_t mask = cached.load(std::memory_order_acquire);
-  if (mask == 0) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (os_sys.sched_getaffinity(getpid(), sizeof(set), &set) == 0) {
-      for (int cpu = 0; cpu < 64; ++cpu) {
-        mask |= CPU_ISSET(cpu, &set) ? uint64_t{1} << cpu : 0;
-      }
-      cached.store(mask, std::memory_order_release);
-    }
+  uint64_t system = 0;
+  if (mask == 0 && os_getProcessAffinityMask(&mask, &system)) {
+    cached.store(mask, std::memory_order_release);
   }
   return mask;
 }
@@ -304,28 +299,7 @@ uint64_t os_setThreadAffinityMask(os_handle thread, uint64_t mask) {
     os_setLastError(OS_ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const pid_t tid = info->tid.load(std::memory_order_acquire);
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (os_sys.sched_getaffinity(tid, sizeof(set), &set) != 0) {
-    os_posix::setLastErrorFromErrno(errno);
-    return 0;
-  }
-  uint64_t previous = 0;
-  for (int cpu = 0; cpu < 64; ++cpu) {
-    previous |= CPU_ISSET(cpu, &set) ? uint64_t{1} << cpu : 0;
-  }
-  CPU_ZERO(&set);
-  for (int cpu = 0; cpu < 64; ++cpu) {
-    if ((mask >> cpu & 1u) != 0) {
-      CPU_SET(cpu, &set);
-    }
-  }
-  if (os_sys.sched_setaffinity(tid, sizeof(set), &set) != 0) {
-    os_posix::setLastErrorFromErrno(errno);
-    return 0;
-  }
-  return previous;
+  return os_posix::swapThreadAffinity(info->tid.load(std::memory_order_acquire), mask);
 }
 
 uint32_t os_tlsAlloc() {
