@@ -1,11 +1,6 @@
 // Version files for tests, synthesized byte for byte with no toolchain: a VS_VERSIONINFO block
 // laid out as a resource compiler lays it out, inside a minimal DLL image (PE32+ or PE32) whose
 // only section, .rsrc, holds it as RT_VERSION #1, language 0x409.
-//
-//   pmtsys_test::VersionFixture fixture{{812, 10103, 4, 5}, {{"ProductName", "Orrin"}}};
-//   const std::string dir = pmtsys_test::makeTempDir();
-//   pmtsys_test::writeFile(dir + "/orrinversn64.dll",
-//                          pmtsys_test::buildPeWithResource(pmtsys_test::buildVersionResource(fixture)));
 #pragma once
 
 #include <cstddef>
