@@ -1,15 +1,10 @@
-// Named kernel objects. The core's tests (tests/sync) prove creation, existing names, opening,
-// type clashes and synchronize-only access through its statuses; these tests cover the exact last
-// errors behind those statuses and, with real processes, what only the OS layer sees: name
-// mapping, lifetime across processes, processes killed at the worst moments, creation races, and
-// the robust mutex closed while another thread holds it.
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "os/os.h"
-#include "support/names.h"
+// Named kernel objects of the POSIX backend. The core's tests (tests/sync) prove creation,
+// existing names, opening, type clashes and wait-only access through its statuses, and the name
+// fuzzer the rules for any name; these tests cover, with real processes, what only the OS layer
+// sees: name mapping, lifetime across processes, processes killed at the worst moments, creation
+// races, and the robust mutex closed while another thread holds it.
 #if !defined(_WIN32)
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -18,12 +13,14 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "os/os.h"
 #include "os/posix/kernel_objects_internal.h"
 #include "os/posix/syscalls.h"
-#endif
+#include "support/names.h"
 
 namespace {
 
@@ -36,34 +33,6 @@ template <class Result>
 uint32_t errorOf(Result result) {
   return result ? ~0u : os_getLastError();
 }
-
-// Exact last errors the core's statuses hide (the core's tests and the name fuzzer cover
-// existing names, type clashes and missing names): "Local\x" names "x", names keep their case,
-// and handles opened by name may not change state.
-TEST(NamedObjectsOs, LastErrorsAndNameRules) {
-  const std::string m = testName("m"), e = testName("e"), s = "P" + m.substr(1);
-  os_handle mutex = os_createMutex(true, m.c_str());
-  os_handle local = os_createMutex(false, ("Local\\" + m).c_str());
-  EXPECT_EQ(os_getLastError(), OS_ERROR_ALREADY_EXISTS);
-  os_handle semaphore = os_createSemaphore(0, 1, s.c_str());  // "Pmt-...": names keep their case
-  EXPECT_EQ(os_getLastError(), OS_ERROR_SUCCESS);
-  os_handle opened[] = {os_openSemaphore(s.c_str()), os_createEvent(true, false, e.c_str()),
-                        os_openEvent(e.c_str())};
-  EXPECT_EQ(errorOf(os_releaseSemaphore(opened[0], 1, nullptr)), OS_ERROR_ACCESS_DENIED);
-  EXPECT_EQ(errorOf(os_setEvent(opened[2])), OS_ERROR_ACCESS_DENIED);
-  EXPECT_EQ(errorOf(os_resetEvent(opened[2])), OS_ERROR_ACCESS_DENIED);
-#if !defined(_WIN32)
-  // On Linux, named objects are waited for alone.
-  EXPECT_EQ(os_waitForAnyObject(2, opened + 1, 0), OS_WAIT_FAILED);
-  EXPECT_EQ(os_getLastError(), OS_ERROR_INVALID_PARAMETER);
-#endif
-  for (os_handle handle : {mutex, local, semaphore, opened[0], opened[1], opened[2]}) {
-    EXPECT_TRUE(os_closeHandle(handle));
-  }
-}
-
-#if !defined(_WIN32)
-// fork(), the shared-memory files and the call table belong to the POSIX backend.
 
 // Whether the name's file is in /dev/shm.
 bool nameExists(const std::string& name) {
@@ -116,15 +85,20 @@ TEST(NamedObjectsOs, NamesMapLikeWindows) {
   const std::string longName = base + std::string(260 - base.size(), 'L');
   const std::string otherLong = longName.substr(0, 259) + "M";  // differs past the file's room
   std::vector<os_handle> handles;
-  for (const std::string& name :
-       {base, "Global\\" + base, base + "/x", base + "%2Fx", longName, otherLong}) {
+  // Names keep their case; "Local\\x" names "x".
+  for (const std::string& name : {base, "P" + base.substr(1), "Global\\" + base, base + "/x",
+                                  base + "%2Fx", longName, otherLong}) {
     handles.push_back(os_createEvent(true, false, name.c_str()));
     EXPECT_NE(handles.back(), nullptr) << name;
     EXPECT_EQ(os_getLastError(), OS_ERROR_SUCCESS) << name;
     EXPECT_TRUE(nameExists(name)) << name;
   }
-  handles.push_back(os_createEvent(true, false, longName.c_str()));
-  EXPECT_EQ(os_getLastError(), OS_ERROR_ALREADY_EXISTS);
+  for (const std::string& name : {longName, "Local\\" + base}) {
+    handles.push_back(os_createEvent(true, false, name.c_str()));
+    EXPECT_EQ(os_getLastError(), OS_ERROR_ALREADY_EXISTS) << name;
+  }
+  EXPECT_EQ(os_waitForAnyObject(2, handles.data(), 0), OS_WAIT_FAILED);  // named: waited alone
+  EXPECT_EQ(os_getLastError(), OS_ERROR_INVALID_PARAMETER);
   for (const std::string& name :
        {longName + "x", base + "\\x", std::string("Local\\"), "Global\\Local\\" + base}) {
     os_setLastError(0);
@@ -273,6 +247,5 @@ TEST(NamedObjectsOs, FailedMappingOfAnotherProcesssObject) {
   EXPECT_FALSE(nameExists(name));
 }
 
-#endif  // !defined(_WIN32)
-
 }  // namespace
+#endif

@@ -178,86 +178,55 @@ TEST_F(KernelObjects, ManualResetReleasesAllAutoResetOne) {
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
-TEST_F(KernelObjects, NamedMutexExistingRules) {
-  const std::string name = pmtsys_test::uniqueName("pmtsys.test.mutex");
-  csys_mutex first{};
-  int32_t owned = 0;
-  ASSERT_EQ(csys_mutex_constructNamed(&first, name.c_str(), 0, 1, &owned), CSYS_OK);
-  EXPECT_EQ(first.created, 1u);
-  EXPECT_EQ(owned, 1);
-  csys_mutex refused{};
-  EXPECT_EQ(csys_mutex_constructNamed(&refused, name.c_str(), 0, 0, nullptr), CSYS_E_OS);
-  EXPECT_EQ(refused.handle, nullptr);  // nothing left open
-  csys_mutex second{};
+// Named objects: a taken name is refused without allowExisting (nothing left open) and opened
+// with it (the call's initial state ignored); another type's name and a missing name are refused;
+// both handles reach one object, and one opened by name may only wait.
+TEST_F(KernelObjects, NamedObjectsFollowTheExistingRules) {
+  const std::string m = pmtsys_test::uniqueName("pmtsys.test.mutex"),
+                    s = pmtsys_test::uniqueName("pmtsys.test.sem"),
+                    e = pmtsys_test::uniqueName("pmtsys.test.event");
+  csys_mutex m1{}, m2{}, refusedMutex{};
+  csys_semaphore s1{}, s2{}, refusedSemaphore{};
+  csys_event e1{}, opened{}, refusedEvent{};
+  int32_t owned = 0, acquired = 7;
+  ASSERT_EQ(csys_mutex_constructNamed(&m1, m.c_str(), 0, 1, &owned), CSYS_OK);
+  EXPECT_EQ(std::make_pair(m1.created, owned), std::make_pair(1u, 1));
+  ASSERT_EQ(csys_semaphore_constructNamed(&s1, s.c_str(), 0, 0, 2), CSYS_OK);
+  ASSERT_EQ(csys_event_constructNamed(&e1, e.c_str(), 0, 1, 1), CSYS_OK);
+  const csys_status refusals[] = {
+      csys_mutex_constructNamed(&refusedMutex, m.c_str(), 0, 0, nullptr),
+      csys_semaphore_constructNamed(&refusedSemaphore, s.c_str(), 0, 0, 2),
+      csys_event_constructNamed(&refusedEvent, e.c_str(), 0, 1, 0),
+      csys_mutex_constructNamed(&refusedMutex, e.c_str(), 1, 0, nullptr),
+      csys_event_constructNamedExists(&refusedEvent, s.c_str()),
+      csys_semaphore_constructNamedExists(&refusedSemaphore,
+                                          pmtsys_test::uniqueName("pmtsys.test.none").c_str())};
+  for (const csys_status status : refusals) EXPECT_EQ(status, CSYS_E_OS);
+  EXPECT_TRUE(!refusedMutex.handle && !refusedSemaphore.handle && !refusedEvent.handle);
   owned = 7;
-  ASSERT_EQ(csys_mutex_constructNamed(&second, name.c_str(), 1, 1, &owned), CSYS_OK);
-  EXPECT_EQ(second.created, 0u);
-  EXPECT_EQ(owned, 0);
-  // One object behind both: the owner's hold is seen through the second handle.
-  std::thread([&] {
-    int32_t acquired = 7;
-    csys_mutex_waitTry(&second, &acquired);
-    EXPECT_EQ(acquired, 0);
-  }).join();
-  csys_mutex_unlock(&first);
-  csys_mutex_destruct(&first);
-  csys_mutex_destruct(&second);
-  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
-}
-
-TEST_F(KernelObjects, NamedSemaphoreAndEventExistingRules) {
-  const std::string semName = pmtsys_test::uniqueName("pmtsys.test.sem");
-  const std::string eventName = pmtsys_test::uniqueName("pmtsys.test.event");
-  csys_semaphore s1{};
-  csys_semaphore s2{};
-  ASSERT_EQ(csys_semaphore_constructNamed(&s1, semName.c_str(), 0, 0, 2), CSYS_OK);
-  EXPECT_EQ(s1.created, 1u);
-  EXPECT_EQ(csys_semaphore_constructNamed(&s2, semName.c_str(), 0, 0, 2), CSYS_E_OS);
-  EXPECT_EQ(s2.handle, nullptr);
-  ASSERT_EQ(csys_semaphore_constructNamed(&s2, semName.c_str(), 1, 2, 2), CSYS_OK);
+  ASSERT_EQ(csys_mutex_constructNamed(&m2, m.c_str(), 1, 1, &owned), CSYS_OK);
+  EXPECT_EQ(std::make_pair(m2.created, owned), std::make_pair(0u, 0));
+  ASSERT_EQ(csys_semaphore_constructNamed(&s2, s.c_str(), 1, 2, 2), CSYS_OK);
   EXPECT_EQ(s2.created, 0u);
-  int32_t acquired = 7;
+  ASSERT_EQ(csys_event_constructNamedExists(&opened, e.c_str()), CSYS_OK);
+  EXPECT_EQ(pmtsys_test::trackedCount(opened.resourceId, kConstruct), 1);
+  std::thread([&] { csys_mutex_waitTry(&m2, &acquired); }).join();
+  EXPECT_EQ(acquired, 0);  // the owner's hold is seen through the second handle
   csys_semaphore_waitTry(&s2, &acquired);
   EXPECT_EQ(acquired, 0);  // the second call's initial count was ignored
   csys_semaphore_release(&s1);
   csys_semaphore_waitTry(&s2, &acquired);
   EXPECT_EQ(acquired, 1);
-
-  csys_event e1{};
-  csys_event e2{};
-  ASSERT_EQ(csys_event_constructNamed(&e1, eventName.c_str(), 0, 1, 0), CSYS_OK);
-  EXPECT_EQ(csys_event_constructNamed(&e2, eventName.c_str(), 0, 1, 0), CSYS_E_OS);
-  // Another type's name is a failure.
-  csys_mutex clash{};
-  EXPECT_EQ(csys_mutex_constructNamed(&clash, eventName.c_str(), 1, 0, nullptr), CSYS_E_OS);
-  EXPECT_EQ(csys_event_constructNamedExists(&e2, semName.c_str()), CSYS_E_OS);
-
-  csys_semaphore_destruct(&s1);
-  csys_semaphore_destruct(&s2);
-  csys_event_destruct(&e1);
-  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
-}
-
-TEST_F(KernelObjects, OpenedByNameMayOnlyWait) {
-  const std::string name = pmtsys_test::uniqueName("pmtsys.test.open");
-  csys_event owner{};
-  ASSERT_EQ(csys_event_constructNamed(&owner, name.c_str(), 0, 1, 1), CSYS_OK);
-  csys_event opened{};
-  ASSERT_EQ(csys_event_constructNamedExists(&opened, name.c_str()), CSYS_OK);
-  EXPECT_EQ(pmtsys_test::trackedCount(opened.resourceId, kConstruct), 1);
-  int32_t acquired = 0;
   EXPECT_EQ(csys_event_waitTry(&opened, &acquired), CSYS_OK);
   EXPECT_EQ(acquired, 1);
   EXPECT_EQ(csys_event_set(&opened), CSYS_E_OS);
   EXPECT_EQ(csys_event_reset(&opened), CSYS_E_OS);
-  EXPECT_EQ(csys_event_reset(&owner), CSYS_OK);
-
-  csys_semaphore missing{};
-  EXPECT_EQ(csys_semaphore_constructNamedExists(
-                &missing, pmtsys_test::uniqueName("pmtsys.test.none").c_str()),
-            CSYS_E_OS);
-  csys_event_destruct(&opened);
-  csys_event_destruct(&owner);
+  EXPECT_EQ(csys_event_reset(&e1), CSYS_OK);
+  EXPECT_EQ(csys_mutex_unlock(&m1), CSYS_OK);
+  EXPECT_EQ(csys_mutex_destruct(&m1) | csys_mutex_destruct(&m2) | csys_semaphore_destruct(&s1) |
+                csys_semaphore_destruct(&s2) | csys_event_destruct(&e1) |
+                csys_event_destruct(&opened),
+            CSYS_OK);
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
