@@ -25,72 +25,49 @@ csys_status longVersion(char* buffer) {
   return CSYS_OK;
 }
 
-class AssertReport : public ::testing::Test {
- protected:
-  void TearDown() override {
+// The test program is the module (on Windows its file name keeps the ".exe"); addresses are in
+// lower-case hexadecimal. The library is linked statically here, so no version file is found.
+#if defined(_WIN32)
+#define PROGRAM "test_diag\\.exe:"
+#else
+#define PROGRAM "test_diag:"
+#endif
+
+TEST(AssertReport, LocationAndVersionTextWithTheirFallbacks) {
+  const struct {
+    void (*fault)();
+    cstd_AssertGetVersionAFunc version;
+    const char* location;  // null: no report, the version function's failure returned
+    std::string text;
+  } cases[] = {
+      {nullptr, nullptr, PROGRAM "0x[0-9a-f]+:0x[0-9a-f]+", " 0.0.0"},
+      {pmtsys_test::failModulePathLookup, nullptr, "0x[0-9a-f]+:0x[0-9a-f]+", " 0.0.0"},
+      {pmtsys_test::failModuleLookup, emptyVersion, "0x0:0x[0-9a-f]+", "unknown version"},
+      {nullptr, longVersion, PROGRAM ".*", std::string(CSTD_ASSERT_VERSION_CAPACITY - 1, 'v')},
+      {nullptr, failingVersion, nullptr, ""},
+  };
+  for (const auto& c : cases) {
+    pmtsys_test::AssertCapture capture;
+    if (c.fault != nullptr) c.fault();
+    cstd_installAssertGetVersionAFunc_(c.version);
+    const csys_status status = cstd_assert_(1234);
     cstd_installAssertGetVersionAFunc_(nullptr);
     pmtsys_test::restoreOsCalls();
+    if (c.location == nullptr) {
+      EXPECT_EQ(std::make_pair(status, capture.count()), std::make_pair(CSYS_E_FAIL, size_t{0}));
+      continue;
+    }
+    ASSERT_EQ(std::make_pair(status, capture.count()), std::make_pair(CSYS_OK, size_t{1}));
+    const auto report = capture.reports()[0];
+    EXPECT_EQ(report.line, 1234u);
+    EXPECT_TRUE(std::regex_match(report.location, std::regex(c.location))) << report.location;
+    EXPECT_EQ(report.message, "Contact Tessaly Corporation for assistance (" + c.text + ")");
+    if (c.fault == nullptr) {  // the code lies above the module's load address
+      const size_t colon = report.location.find(':');
+      EXPECT_GT(std::stoull(report.location.substr(report.location.rfind(':') + 3), nullptr, 16),
+                std::stoull(report.location.substr(colon + 3), nullptr, 16));
+    }
   }
-  pmtsys_test::AssertCapture capture_;
-};
-
-TEST_F(AssertReport, NamesModuleLoadAddressAndCodeAddress) {
-  EXPECT_EQ(cstd_assert_(1234), CSYS_OK);
-  ASSERT_EQ(capture_.count(), 1u);
-  const auto report = capture_.reports()[0];
-  EXPECT_EQ(report.line, 1234u);
-  // The test program is the module (on Windows its file name keeps the ".exe"); both addresses
-  // in lower-case hexadecimal.
-#if defined(_WIN32)
-  const std::regex location("test_diag\\.exe:0x[0-9a-f]+:0x[0-9a-f]+");
-#else
-  const std::regex location("test_diag:0x[0-9a-f]+:0x[0-9a-f]+");
-#endif
-  EXPECT_TRUE(std::regex_match(report.location, location)) << report.location;
-  const auto load = std::stoull(report.location.substr(report.location.find(':') + 3), nullptr, 16);
-  const auto code =
-      std::stoull(report.location.substr(report.location.rfind(':') + 3), nullptr, 16);
-  EXPECT_GT(code, load);
-  // The library is linked statically here, so no version file is found.
-  EXPECT_EQ(report.message, "Contact Tessaly Corporation for assistance ( 0.0.0)");
-}
-
-TEST_F(AssertReport, UnreadablePathDropsTheModuleName) {
-  pmtsys_test::failModulePathLookup();
-  char location[CSTD_ASSERT_LOCATION_CAPACITY];
-  cstd_assert_getCodeLocation(reinterpret_cast<const void*>(&cstd_assert_), location,
-                              sizeof location);
-  EXPECT_TRUE(std::regex_match(location, std::regex("0x[0-9a-f]+:0x[0-9a-f]+"))) << location;
-}
-
-TEST_F(AssertReport, UnknownModuleAndUnknownVersionFallbacks) {
-  pmtsys_test::failModuleLookup();
-  cstd_installAssertGetVersionAFunc_(emptyVersion);
-  cstd_assert_(7);
-  ASSERT_EQ(capture_.count(), 1u);
-  // Without a module the location still carries the code address.
-  EXPECT_TRUE(std::regex_match(capture_.reports()[0].location, std::regex("0x0:0x[0-9a-f]+")));
-  EXPECT_EQ(capture_.reports()[0].message,
-            "Contact Tessaly Corporation for assistance (unknown version)");
-}
-
-TEST_F(AssertReport, FailingVersionFunctionSuppressesTheReport) {
-  cstd_installAssertGetVersionAFunc_(failingVersion);
-  EXPECT_EQ(cstd_assert_(9), CSYS_E_FAIL);
-  EXPECT_EQ(capture_.count(), 0u);
-  cstd_installAssertGetVersionAFunc_(nullptr);  // back to the built-in text
-  EXPECT_EQ(cstd_assert_(9), CSYS_OK);
-  ASSERT_EQ(capture_.count(), 1u);
-  EXPECT_NE(capture_.reports()[0].message.find("( 0.0.0)"), std::string::npos);
-}
-
-TEST_F(AssertReport, OverlongVersionTextIsCut) {
-  cstd_installAssertGetVersionAFunc_(longVersion);
-  cstd_assert_(3);
-  ASSERT_EQ(capture_.count(), 1u);
-  const std::string expected = "Contact Tessaly Corporation for assistance (" +
-                               std::string(CSTD_ASSERT_VERSION_CAPACITY - 1, 'v') + ")";
-  EXPECT_EQ(capture_.reports()[0].message, expected);
 }
 
 TEST(AssertVersionFormat, CutToTheBuffer) {
