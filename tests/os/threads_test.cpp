@@ -14,26 +14,16 @@ uint32_t sleepBriefly(void* /*argument*/) {
 
 TEST(OsThreads, HandlesAreSignalledWhenTheirThreadEnds) {
   os_handle semaphore = os_createSemaphore(0, 1, nullptr);
-  ASSERT_NE(semaphore, nullptr);
-  uint32_t id = 0;
-  os_handle started = os_beginThread(64 * 1024, sleepBriefly, nullptr, &id);
-  ASSERT_NE(started, nullptr);
-  EXPECT_NE(id, 0u);
+  uint32_t id = 0, adoptedId = 0;
+  os_handle started = os_beginThread(64 * 1024, sleepBriefly, nullptr, &id), adopted = nullptr;
   // A thread nobody tells the layer about: its duplicate is signalled all the same.
-  os_handle adopted = nullptr;
-  uint32_t adoptedId = 0;
-  std::thread foreign([&] {
+  std::thread([&] {
     adopted = os_duplicateCurrentThread();
     adoptedId = os_getCurrentThreadId();
-    os_sleep(50);
-  });
-  for (os_handle thread : {started, static_cast<os_handle>(nullptr)}) {
-    if (thread == nullptr) {
-      foreign.join();
-      thread = adopted;
-      ASSERT_NE(thread, nullptr);
-      EXPECT_NE(adoptedId, os_getCurrentThreadId());
-    }
+  }).join();
+  EXPECT_TRUE(id != 0 && adoptedId != 0 && adoptedId != os_getCurrentThreadId());
+  for (os_handle thread : {started, adopted}) {
+    ASSERT_NE(thread, nullptr);
     const os_handle objects[2] = {semaphore, thread};
     EXPECT_EQ(os_waitForAnyObject(2, objects, OS_INFINITE), OS_WAIT_OBJECT_0 + 1);
     EXPECT_EQ(os_waitForSingleObject(thread, 0), OS_WAIT_OBJECT_0);  // stays signalled

@@ -38,7 +38,6 @@ class PrintCapture {
   PrintCapture& operator=(const PrintCapture&) = delete;
 
   std::string text() const;
-  int flushes() const;
 };
 
 // A leak report (csys_cleanupReportLeaks or csys_resourceReportLeaks) printed and captured:
