@@ -27,26 +27,18 @@ struct TempDir {
   std::string file(const char* name) const { return (path / name).string(); }
 };
 
-TEST(FileMakePath, EveryJoiningRuleAndTruncation) {
-  struct Row {
-    const char *directory, *name;
-    int32_t size;
-    const char* result;
-  };
+// The joining rules; cutting to the buffer is the fuzz check's, run here on generated inputs.
+TEST(FileMakePath, EveryJoiningRule) {
   // clang-format off
-  const Row rows[] = {
-      {"dir", "file.txt", 64, "dir/file.txt"},   {"dir/", "/file.txt", 64, "dir/file.txt"},
-      {"dir\\", "file.txt", 64, "dir\\file.txt"}, {"dir", "\\file.txt", 64, "dir\\file.txt"},
-      {"C:", "file.txt", 64, "C:file.txt"},       {"", "file.txt", 64, "file.txt"},
-      {"C:", "/x", 64, "C:/x"},                   {"dir", nullptr, 64, "dir/"},
-      {"directory", "f", 8, "directo"},           {"dir", "file", 4, "dir"},
-      {"dir", "file", 5, "dir/"},                 {"dir/", "/file", 6, "dir/f"}, {"d", "f", 1, ""}};
+  const char* const rows[][3] = {
+      {"dir", "file.txt", "dir/file.txt"},    {"dir/", "/file.txt", "dir/file.txt"},
+      {"dir\\", "file.txt", "dir\\file.txt"}, {"dir", "\\file.txt", "dir\\file.txt"},
+      {"C:", "file.txt", "C:file.txt"},       {"", "file.txt", "file.txt"},
+      {"C:", "/x", "C:/x"},                   {"dir", nullptr, "dir/"}};
   // clang-format on
-  for (const Row& row : rows) {
+  for (const auto& [directory, name, result] : rows) {
     char out[64];
-    std::fill(std::begin(out), std::end(out), 'x');
-    EXPECT_EQ(csys_fileMakePath(row.directory, row.name, row.size, out), out);
-    EXPECT_STREQ(out, row.result) << row.directory << " + " << (row.name ? row.name : "null");
+    EXPECT_STREQ(csys_fileMakePath(directory, name, 64, out), result) << result;
   }
   char untouched = 'x';
   EXPECT_EQ(*csys_fileMakePath("dir", "f", 0, &untouched), 'x');
