@@ -59,12 +59,7 @@ struct Pipe {
   }
 };
 
-// Where a child stopped by a system-call hook tells its parent (a hook cannot capture).
-int g_stopSignal = -1;
-void postTo(int fd) {
-  const char message = 'x';
-  [[maybe_unused]] const ssize_t written = write(fd, &message, 1);
-}
+Pipe* g_stopped;  // where a child stopped by a system-call hook tells (a hook cannot capture)
 
 // Runs `body` in a child process, whose exit code is its result.
 template <class Body>
@@ -169,9 +164,9 @@ TEST(NamedObjectsOs, ProcessesKilledAtTheWorstMoments) {
   });
   const pid_t creator = spawn([&] {
     // Stops for good in the middle of building the object, its file write-locked.
-    g_stopSignal = ready.fds[1];
+    g_stopped = &ready;
     os_sys.mmap = [](void*, size_t, int, int, int, off_t) -> void* {
-      postTo(g_stopSignal);
+      g_stopped->post();
       for (;;) pause();
     };
     os_createSemaphore(1, 1, c.c_str());
