@@ -105,35 +105,27 @@ std::vector<uint8_t> buildPeWithResource(const std::vector<uint8_t>& versionReso
   constexpr size_t pe = kPeHeaderOffset, opt = pe + 24;
   const size_t sectionHeader = opt + (plus ? 240 : 224);
   Bytes out;
-  // {offset, value, size}: DOS header, PE header, optional header (no entry point: a
-  // resource-only DLL), data directory 2 (resources).
+  // {offset, value, size}: DOS header; PE header (machine AMD64 / i386, sections, optional
+  // header size, characteristics); optional header (magic, linker version, initialized data,
+  // image base, section and file alignment, OS and subsystem versions, image and header sizes,
+  // GUI subsystem, stack and heap sizes, data directories, directory 2: the resources). No entry
+  // point: a resource-only DLL.
+  // clang-format off
   const std::tuple<size_t, uint64_t, size_t> fields[] = {
-      {0, 0x5A4D, 2},
-      {0x3C, pe, 4},
-      {pe, 0x4550, 4},
-      {pe + 4, plus ? 0x8664 : 0x14C, 2},  // AMD64 / i386
-      {pe + 6, has ? 1 : 0, 2},            // sections
-      {pe + 20, plus ? 240 : 224, 2},      // optional header size
-      {pe + 22, plus ? 0x2022 : 0x2102, 2},
-      {opt, plus ? 0x20B : 0x10B, 2},
-      {opt + 2, 14, 1},  // linker version
-      {opt + 8, raw, 4},
-      {opt + (plus ? 24 : 28), plus ? 0x180000000 : 0x10000000, w},  // image base
-      {opt + 32, kSectionAlignment, 4},
-      {opt + 36, kFileAlignment, 4},
-      {opt + 40, 6, 2},  // OS and subsystem versions
-      {opt + 48, 6, 2},
-      {opt + 56, kResourceRva + alignUp(size, kSectionAlignment), 4},  // size of image
-      {opt + 60, kPeResourceOffset, 4},                                // size of headers
-      {opt + 68, 2, 2},                                                // GUI subsystem
-      {opt + 72, 0x100000, w},                                         // stack and heap sizes
-      {opt + 72 + w, 0x1000, w},
-      {opt + 72 + 2 * w, 0x100000, w},
-      {opt + 72 + 3 * w, 0x1000, w},
-      {opt + 76 + 4 * w, 16, 4},  // data directories
-      {opt + 96 + 4 * w, has ? kResourceRva : 0, 4},
-      {opt + 100 + 4 * w, size, 4},
-  };
+      {0, 0x5A4D, 2}, {0x3C, pe, 4},
+      {pe, 0x4550, 4}, {pe + 4, plus ? 0x8664 : 0x14C, 2}, {pe + 6, has ? 1 : 0, 2},
+      {pe + 20, plus ? 240 : 224, 2}, {pe + 22, plus ? 0x2022 : 0x2102, 2},
+      {opt, plus ? 0x20B : 0x10B, 2}, {opt + 2, 14, 1}, {opt + 8, raw, 4},
+      {opt + (plus ? 24 : 28), plus ? 0x180000000 : 0x10000000, w},
+      {opt + 32, kSectionAlignment, 4}, {opt + 36, kFileAlignment, 4},
+      {opt + 40, 6, 2}, {opt + 48, 6, 2},
+      {opt + 56, kResourceRva + alignUp(size, kSectionAlignment), 4},
+      {opt + 60, kPeResourceOffset, 4}, {opt + 68, 2, 2},
+      {opt + 72, 0x100000, w}, {opt + 72 + w, 0x1000, w},
+      {opt + 72 + 2 * w, 0x100000, w}, {opt + 72 + 3 * w, 0x1000, w},
+      {opt + 76 + 4 * w, 16, 4}, {opt + 96 + 4 * w, has ? kResourceRva : 0, 4},
+      {opt + 100 + 4 * w, size, 4}};
+  // clang-format on
   for (const auto& [at, value, bytes] : fields) out.put(at, value, bytes);
   out.put(kPeResourceOffset - 1, 0, 1);
   if (!has) return out.b;
