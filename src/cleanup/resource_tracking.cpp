@@ -172,8 +172,9 @@ csys_status add(const csys_resourceId* rid, uint32_t actionType, int32_t delta) 
     bucket.capacity = capacity;
   }
   CSYS_CHECK(bucket.count < bucket.capacity);
-  bucket.records[bucket.count++] = Record{
-      *rid, actionType, delta, csys_resourceTracking_births.fetch_add(1, std::memory_order_relaxed)};
+  bucket.records[bucket.count++] =
+      Record{*rid, actionType, delta,
+             csys_resourceTracking_births.fetch_add(1, std::memory_order_relaxed)};
   return CSYS_OK;
 }
 
