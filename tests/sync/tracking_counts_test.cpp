@@ -93,6 +93,8 @@ TEST(TrackingCounts, ReportKeepsTheOrderAndCountsOfTheTable) {
     csys_resourceSetLeakTrackingEnabled(1);
     row.run(&cs, &m);
     EXPECT_EQ(reported(cs, m), row.expected);
+    csys_criticalSection_destruct(&cs);
+    csys_mutex_destruct(&m);
   }
 }
 
@@ -119,6 +121,8 @@ TEST(TrackingCounts, LocksPassedBetweenThreadsBalance) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(reported(cs.front(), m), (std::vector<Line>{{0, 0, 1}, {1, 0, 1}}));
   EXPECT_EQ(reported(cs.back(), m), (std::vector<Line>{{0, 0, 1}, {1, 0, 1}}));
+  for (auto& c : cs) csys_criticalSection_destruct(&c);
+  csys_mutex_destruct(&m);
 }
 
 }  // namespace
