@@ -1,9 +1,10 @@
 // Resource leak tracking: per (id, action) the running sum of what synchronization objects
-// report, kept only while it is not zero, in 256 buckets hashed on the id's low byte. Each
-// bucket has a light lock of its own, so the counting that every lock round makes costs one
-// exchange and one store, and objects in different buckets never wait for each other. A
-// critical section, itself excluded from tracking by its id, serializes the report and the
-// teardown; the report also holds every bucket lock while it lists.
+// report, kept only while it is not zero, in 256 buckets hashed on the id's low byte, except
+// the hold counts of library locks, which live in slots their holders change without a lock
+// (resource_tracking_internal.h). Each bucket has a light lock of its own, which also guards
+// the claiming and freeing of the slots of its ids, so objects in different buckets never wait
+// for each other. A critical section, itself excluded from tracking by its id, serializes the
+// report and the teardown; the report also holds every bucket lock while it lists.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -23,6 +24,7 @@ struct Record {
   csys_resourceId rid;
   uint32_t actionType;
   int32_t count;
+  uint64_t birth;  // orders it among the records of its id in a slot
 };
 
 struct Bucket {
@@ -88,6 +90,10 @@ Bucket& bucketOf(int32_t id) {
   return g_table[static_cast<uint32_t>(id) & (kBuckets - 1)];
 }
 
+csys_holdSlot& slotAt(int32_t id) {
+  return csys_resourceTracking_holdSlots[static_cast<uint32_t>(id) & (CSYS_HOLD_SLOTS - 1)];
+}
+
 // Newest first: the objects created last are the ones most likely asked about.
 Record* find(Bucket& bucket, int32_t id, uint32_t actionType) {
   for (int32_t i = bucket.count - 1; i >= 0; --i) {
@@ -135,6 +141,18 @@ csys_status unlock() {
 }
 
 csys_status add(const csys_resourceId* rid, uint32_t actionType, int32_t delta) {
+  if (csys_holdSlot* slot = csys_resourceTracking_slotOf(rid->id)) {
+    if (actionType == CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE) {
+      // Counted outside the holder's own path (a caller's log on a library lock): no holder.
+      csys_resourceTracking_slotAdd(*slot, delta, nullptr);
+      return CSYS_OK;
+    }
+    // The lock is destroyed with nothing held: its slot goes to the next id that needs one.
+    if (actionType == CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT && delta < 0 &&
+        slot->count.load(std::memory_order_relaxed) == 0) {
+      slot->id.store(CSYS_HOLD_SLOT_FREE, std::memory_order_relaxed);
+    }
+  }
   Bucket& bucket = bucketOf(rid->id);
   if (Record* record = find(bucket, rid->id, actionType)) {
     record->count += delta;
@@ -154,12 +172,43 @@ csys_status add(const csys_resourceId* rid, uint32_t actionType, int32_t delta) 
     bucket.capacity = capacity;
   }
   CSYS_CHECK(bucket.count < bucket.capacity);
-  bucket.records[bucket.count++] = Record{*rid, actionType, delta};
+  bucket.records[bucket.count++] =
+      Record{*rid, actionType, delta,
+             csys_resourceTracking_births.fetch_add(1, std::memory_order_relaxed)};
   return CSYS_OK;
 }
 
+// A slot's hold count as a record, if it has one.
+bool slotRecord(const csys_holdSlot& slot, Record* record) {
+  const int32_t id = slot.id.load(std::memory_order_relaxed);
+  const int32_t count = slot.count.load(std::memory_order_relaxed);
+  if (id == CSYS_HOLD_SLOT_FREE || count == 0) return false;
+  *record = Record{{id, slot.name},
+                   CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE,
+                   count,
+                   slot.birth.load(std::memory_order_relaxed)};
+  return true;
+}
+
+void list(bool print, int32_t* total, const Record& record) {
+  if (print && *total == 0) {
+    csys_printfA("Detected resource leaks/errors!\n");
+    csys_printfA("  ActionTypes: 0=constructOrDestruct\n");
+    csys_printfA("               1=waitOrRelease\n");
+    csys_printfA("               2=destructWhileLocked\n");
+    csys_printfA("Dumping IDs ->\n");
+  }
+  if (print) {
+    csys_printfA("  {ResourceID %d Name: %s ActionType: %d  Count: %d}\n", record.rid.id,
+                 record.rid.name != nullptr ? record.rid.name : "none",
+                 static_cast<int>(record.actionType), record.count);
+  }
+  ++*total;
+}
+
 // Lists the records in ascending id order (ids 1 and 257 share a bucket, so a bucket's own
-// order is not enough). Quadratic, and fine for a diagnostic.
+// order is not enough); a hold count from a slot goes before the records of its id born after
+// it. Quadratic, and fine for a diagnostic.
 int32_t dump(bool print) {
   int32_t total = 0;
   int64_t previous = INT64_MIN;
@@ -172,26 +221,27 @@ int32_t dump(bool print) {
         if (id > previous && id < smallest) smallest = id;
       }
     }
+    Record held{};
+    for (const csys_holdSlot& slot : csys_resourceTracking_holdSlots) {
+      if (slotRecord(slot, &held) && held.rid.id > previous && held.rid.id < smallest) {
+        smallest = held.rid.id;
+      }
+    }
     if (smallest == INT64_MAX) break;
-    const Bucket& bucket = bucketOf(static_cast<int32_t>(smallest));
+    const auto id = static_cast<int32_t>(smallest);
+    bool heldPending = slotRecord(slotAt(id), &held) && held.rid.id == id;
+    const Bucket& bucket = bucketOf(id);
     for (int32_t i = 0; i < bucket.count; ++i) {
       const Record& record = bucket.records[i];
-      if (record.rid.id != smallest) continue;
+      if (record.rid.id != id) continue;
       CSYS_CHECK(record.count != 0);
-      if (print && total == 0) {
-        csys_printfA("Detected resource leaks/errors!\n");
-        csys_printfA("  ActionTypes: 0=constructOrDestruct\n");
-        csys_printfA("               1=waitOrRelease\n");
-        csys_printfA("               2=destructWhileLocked\n");
-        csys_printfA("Dumping IDs ->\n");
+      if (heldPending && held.birth <= record.birth) {
+        list(print, &total, held);
+        heldPending = false;
       }
-      if (print) {
-        csys_printfA("  {ResourceID %d Name: %s ActionType: %d  Count: %d}\n", record.rid.id,
-                     record.rid.name != nullptr ? record.rid.name : "none",
-                     static_cast<int>(record.actionType), record.count);
-      }
-      ++total;
+      list(print, &total, record);
     }
+    if (heldPending) list(print, &total, held);
     previous = smallest;
   }
   if (print && total % 2 == 1) csys_printfA("\n");
@@ -215,6 +265,28 @@ csys_status freeTable() {
 }  // namespace
 
 std::atomic<int32_t> csys_resourceTracking_state{CSYS_RESOURCE_TRACKING_ENABLED};
+csys_holdSlot csys_resourceTracking_holdSlots[CSYS_HOLD_SLOTS];
+alignas(64) std::atomic<uint64_t> csys_resourceTracking_births{0};
+constinit thread_local char csys_resourceTracking_self CSYS_TRACKING_TLS_MODEL = 0;
+
+csys_status csys_resourceTracking_acquiredSlow(const csys_resourceId* rid) {
+  if (excluded(rid)) return CSYS_OK;
+  const BucketGuard guard(lockOf(rid->id));
+  if (shutDown()) return CSYS_OK;
+  csys_holdSlot& slot = slotAt(rid->id);
+  // Ids shared by several objects (the saturated last id) keep their sum in the table.
+  if (rid->id != kLastId && slot.id.load(std::memory_order_relaxed) == CSYS_HOLD_SLOT_FREE &&
+      find(bucketOf(rid->id), rid->id, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE) == nullptr) {
+    slot.name = rid->name;
+    slot.count.store(0, std::memory_order_relaxed);
+    slot.id.store(rid->id, std::memory_order_relaxed);
+  }
+  if (csys_holdSlot* claimed = csys_resourceTracking_slotOf(rid->id)) {
+    csys_resourceTracking_slotAdd(*claimed, 1, &csys_resourceTracking_self);
+    return CSYS_OK;
+  }
+  return add(rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+}
 
 csys_status csys_resourceTracking_init() {
   CSYS_RETURN_IF_FAILED(csys_criticalSection_construct(&g_lock));
@@ -295,7 +367,10 @@ CSYS_API csys_status csys_resourceId_getCount(const csys_resourceId* rid, uint32
   if (excluded(rid)) return CSYS_OK;
   const BucketGuard guard(lockOf(rid->id));
   if (!shutDown()) {
-    if (const Record* record = find(bucketOf(rid->id), rid->id, actionType)) {
+    const csys_holdSlot* slot = csys_resourceTracking_slotOf(rid->id);
+    if (slot != nullptr && actionType == CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE) {
+      *count = slot->count.load(std::memory_order_relaxed);
+    } else if (const Record* record = find(bucketOf(rid->id), rid->id, actionType)) {
       *count = record->count;
     }
   }

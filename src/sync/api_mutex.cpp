@@ -209,8 +209,12 @@ CSYS_API csys_status csys_apiMutex_unlock(csys_apiMutex* am) {
   }
   CSYS_RETURN_IF_FAILED(frame.close());
   // The former owner is the caller: its priority is restored outside `lock`, and a failure is
-  // the caller's result although the lock is free by then.
-  if (released && !os_setCurrentThreadPriority(basePriority)) return CSYS_E_OS;
+  // the caller's result although the lock is free by then. A priority that is already the base
+  // one (nobody raised it) needs no system call.
+  if (released && os_getCurrentThreadPriority() != basePriority &&
+      !os_setCurrentThreadPriority(basePriority)) {
+    return CSYS_E_OS;
+  }
   return CSYS_OK;
 }
 

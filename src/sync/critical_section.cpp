@@ -55,8 +55,7 @@ csys_status wait(CriticalSection* cs, int32_t* acquired) {
   os_criticalSectionEnter(cs->os);
   // An entry whose record fails is given back at once, reported as not acquired: the caller
   // holds nothing and the leak report never sees a release without its entry.
-  const csys_status status =
-      csys_resourceTracking_log(&cs->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+  const csys_status status = csys_resourceTracking_acquired(&cs->resourceId);
   if (CSYS_FAILED(status)) {
     os_criticalSectionLeave(cs->os);
     return status;
@@ -68,10 +67,14 @@ csys_status wait(CriticalSection* cs, int32_t* acquired) {
 template <typename CriticalSection>
 csys_status release(CriticalSection* cs) {
   if (cs == nullptr || cs->os == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  // Once left, the object may be destroyed or reused by another thread: log on a copy.
-  const csys_resourceId rid = cs->resourceId;
-  os_criticalSectionLeave(cs->os);
-  return csys_resourceTracking_log(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1);
+  void* const os = cs->os;
+  return csys_resourceTracking_release(
+      &cs->resourceId,
+      [os] {
+        os_criticalSectionLeave(os);
+        return true;
+      },
+      CSYS_OK);
 }
 
 }  // namespace

@@ -84,8 +84,7 @@ csys_status adoptCreated(Object* object, os_handle handle, const char* name, int
   csys_status status = allowExisting != 0 || created == 1 ? CSYS_OK : CSYS_E_OS;
   if (CSYS_SUCCEEDED(status)) status = track(&object->resourceId, resourceName);
   if (CSYS_SUCCEEDED(status) && isOwned) {
-    status =
-        csys_resourceTracking_log(&object->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+    status = csys_resourceTracking_acquired(&object->resourceId);
     // Taking back a record that exists needs no allocation.
     if (CSYS_FAILED(status)) {
       csys_resourceTracking_log(&object->resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT,
@@ -144,7 +143,7 @@ csys_status mutexWaitCommon(csys_mutex* m, uint32_t timeoutMs, int32_t* acquired
   CSYS_RETURN_IF_FAILED(waitCommon(m, timeoutMs, &got));
   csys_status status = CSYS_OK;
   if (got == 1) {
-    status = csys_resourceTracking_log(&m->resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+    status = csys_resourceTracking_acquired(&m->resourceId);
     if (CSYS_FAILED(status)) {
       os_releaseMutex(osHandle(m->handle));
       got = 0;
@@ -198,10 +197,9 @@ CSYS_API csys_status csys_mutex_waitTimeout(csys_mutex* m, uint32_t timeoutMs, i
 
 CSYS_API csys_status csys_mutex_unlock(csys_mutex* m) {
   if (m == nullptr || m->handle == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  // Once released, another thread may destroy the object: log on a copy.
-  const csys_resourceId rid = m->resourceId;
-  if (!os_releaseMutex(osHandle(m->handle))) return CSYS_E_OS;
-  return csys_resourceTracking_log(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1);
+  const os_handle handle = osHandle(m->handle);
+  return csys_resourceTracking_release(
+      &m->resourceId, [handle] { return os_releaseMutex(handle); }, CSYS_E_OS);
 }
 
 CSYS_API csys_status csys_mutex_protect(csys_mutex* m, csys_initFunc fn, void* context) {
