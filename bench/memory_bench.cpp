@@ -19,9 +19,11 @@ constexpr uint8_t kFillValue = 0x5a;
 struct Library {
   static bool allocFree(size_t size) {
     void* block = nullptr;
-    if (CSYS_FAILED(csys_memory_alloc_internal(static_cast<intptr_t>(size), &block))) return false;
+    const csys_status allocated = csys_memory_alloc_internal(static_cast<intptr_t>(size), &block);
     benchmark::DoNotOptimize(block);
-    return CSYS_SUCCEEDED(csys_memory_free_internal(&block));
+    // Freeing a variable that a failed allocation left null is nothing to do.
+    const csys_status freed = csys_memory_free_internal(&block);
+    return CSYS_SUCCEEDED(allocated) & CSYS_SUCCEEDED(freed);
   }
 
   static bool fill(void* dest, size_t size) {
@@ -34,10 +36,9 @@ struct Library {
 struct CRuntime {
   static bool allocFree(size_t size) {
     void* block = std::malloc(size);
-    if (block == nullptr) return false;
     benchmark::DoNotOptimize(block);
     std::free(block);
-    return true;
+    return block != nullptr;
   }
 
   static bool fill(void* dest, size_t size) {
@@ -57,15 +58,31 @@ struct CRuntimeCounted {
   }
 };
 
+// The same interface with nothing but the heap behind it (bench/alloc_floor.c), with and without
+// one shared atomic count: what any design of the library's allocation must cost at least.
+extern "C" int32_t floor_alloc(intptr_t size, void** dest);
+extern "C" int32_t floor_allocCounted(intptr_t size, void** dest);
+extern "C" int32_t floor_free(void** dest);
+
+template <int32_t (*Alloc)(intptr_t, void**)>
+struct Floor {
+  static bool allocFree(size_t size) {
+    void* block = nullptr;
+    const int32_t allocated = Alloc(static_cast<intptr_t>(size), &block);
+    benchmark::DoNotOptimize(block);
+    const int32_t freed = floor_free(&block);
+    return (allocated | freed) == 0;
+  }
+};
+using InterfaceFloor = Floor<floor_alloc>;
+using InterfaceFloorCounted = Floor<floor_allocCounted>;
+
 template <typename Impl>
 void BM_AllocFree(benchmark::State& state) {
   const auto size = static_cast<size_t>(state.range(0));
-  for (auto _ : state) {
-    if (!Impl::allocFree(size)) {
-      state.SkipWithError("allocation failed");
-      break;
-    }
-  }
+  bool allocated = true;  // judged at the end, as in BM_Fill
+  for (auto _ : state) allocated &= Impl::allocFree(size);
+  if (!allocated) state.SkipWithError("allocation failed");
 }
 
 // One fill area for the whole process, written once so that no page fault is timed. Kept alive:
@@ -96,6 +113,8 @@ void BM_Fill(benchmark::State& state) {
 BENCHMARK_TEMPLATE(BM_AllocFree, Library)->Arg(64)->Arg(4 * kKiB);
 BENCHMARK_TEMPLATE(BM_AllocFree, CRuntime)->Arg(64)->Arg(4 * kKiB);
 BENCHMARK_TEMPLATE(BM_AllocFree, CRuntimeCounted)->Arg(64)->Arg(4 * kKiB);
+BENCHMARK_TEMPLATE(BM_AllocFree, InterfaceFloor)->Arg(64)->Arg(4 * kKiB);
+BENCHMARK_TEMPLATE(BM_AllocFree, InterfaceFloorCounted)->Arg(64)->Arg(4 * kKiB);
 BENCHMARK_TEMPLATE(BM_Fill, Library)->Arg(64)->Arg(4 * kKiB)->Arg(8 * kMiB);
 BENCHMARK_TEMPLATE(BM_Fill, CRuntime)->Arg(64)->Arg(4 * kKiB)->Arg(8 * kMiB);
 
