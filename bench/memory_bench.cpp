@@ -15,17 +15,21 @@ constexpr int64_t kKiB = 1024;
 constexpr int64_t kMiB = 1024 * kKiB;
 constexpr uint8_t kFillValue = 0x5a;
 
-// Allocation through the caller's pointer variable, then its release.
-struct Library {
+// Allocation through the caller's pointer variable, then its release, by a pair of functions
+// with the library's shape (a failure has the top bit set).
+template <csys_status (*Alloc)(intptr_t, void**), csys_status (*Free)(void**)>
+struct ThroughVariable {
   static bool allocFree(size_t size) {
     void* block = nullptr;
-    const csys_status allocated = csys_memory_alloc_internal(static_cast<intptr_t>(size), &block);
+    const csys_status allocated = Alloc(static_cast<intptr_t>(size), &block);
     benchmark::DoNotOptimize(block);
     // Freeing a variable that a failed allocation left null is nothing to do.
-    const csys_status freed = csys_memory_free_internal(&block);
+    const csys_status freed = Free(&block);
     return CSYS_SUCCEEDED(allocated) & CSYS_SUCCEEDED(freed);
   }
+};
 
+struct Library : ThroughVariable<csys_memory_alloc_internal, csys_memory_free_internal> {
   static bool fill(void* dest, size_t size) {
     return CSYS_SUCCEEDED(csys_memory_fill(kFillValue, static_cast<intptr_t>(size), dest));
   }
@@ -64,18 +68,8 @@ extern "C" int32_t floor_alloc(intptr_t size, void** dest);
 extern "C" int32_t floor_allocCounted(intptr_t size, void** dest);
 extern "C" int32_t floor_free(void** dest);
 
-template <int32_t (*Alloc)(intptr_t, void**)>
-struct Floor {
-  static bool allocFree(size_t size) {
-    void* block = nullptr;
-    const int32_t allocated = Alloc(static_cast<intptr_t>(size), &block);
-    benchmark::DoNotOptimize(block);
-    const int32_t freed = floor_free(&block);
-    return (allocated | freed) == 0;
-  }
-};
-using InterfaceFloor = Floor<floor_alloc>;
-using InterfaceFloorCounted = Floor<floor_allocCounted>;
+using InterfaceFloor = ThroughVariable<floor_alloc, floor_free>;
+using InterfaceFloorCounted = ThroughVariable<floor_allocCounted, floor_free>;
 
 template <typename Impl>
 void BM_AllocFree(benchmark::State& state) {

@@ -5,6 +5,7 @@
 #include "csys_memory.h"
 #include "csys_thread.h"
 #include "diag/check.h"
+#include "os/os.h"
 
 namespace {
 
@@ -38,24 +39,17 @@ uint32_t* threadState() {
 }
 
 // The calling thread's block, cached. A thread cleanup clears the cache; the thread's cleanups
-// run before its per-thread values are destroyed, so the cache never outlives the block. Within
-// the library's own image the initial-exec model makes the read one load.
-#if defined(__ELF__)
-#define CMATH_RAND_TLS_MODEL __attribute__((tls_model("initial-exec")))
-#else
-#define CMATH_RAND_TLS_MODEL
-#endif
-thread_local uint32_t* t_state CMATH_RAND_TLS_MODEL = nullptr;
-
-csys_status forgetState(void* /*unused*/) {
-  t_state = nullptr;
-  return CSYS_OK;
-}
+// run before its per-thread values are destroyed, so the cache never outlives the block.
+thread_local uint32_t* t_state OS_TLS_INITIAL_EXEC = nullptr;
 
 // Out of line: the first draw of a thread. A failed registration only leaves the block uncached.
 [[gnu::noinline]] uint32_t* lookUpState() {
   uint32_t* state = threadState();
-  if (state != nullptr && CSYS_SUCCEEDED(csys_thread_cleanup_register(forgetState, nullptr))) {
+  const csys_threadCleanupFunc forget = [](void* /*unused*/) {
+    t_state = nullptr;
+    return CSYS_OK;
+  };
+  if (state != nullptr && CSYS_SUCCEEDED(csys_thread_cleanup_register(forget, nullptr))) {
     t_state = state;
   }
   return state;
