@@ -240,3 +240,8 @@ bool os_tlsFree(uint32_t index);
 // index. A non-null value leaves the last error alone (callers look at it only after a null).
 void* os_tlsGetValue(uint32_t index);
 bool os_tlsSetValue(uint32_t index, void* value);
+
+// ---------------------------------------------------------------------------------------------
+// The most memory the process has had resident so far (PeakWorkingSetSize of
+// GetProcessMemoryInfo), in bytes; false with the last error set when the system will not say.
+bool os_peakWorkingSetBytes(uint64_t* bytes);
