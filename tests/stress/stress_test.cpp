@@ -1,8 +1,6 @@
-// Stress: eight threads on each kind of lock, thousands of threads created and ended with
-// thread-local values and cleanups, attention tags raced between threads, and the shutdown
-// racing with ending threads. Sizes are the short form (a fiftieth) unless PMTSYS_STRESS=full;
-// every test prints its cycles and time. The shutdown test ends the library, so `make stress`
-// runs it in processes of its own (ctest runs every test in its own process anyway).
+// Stress: eight threads on each kind of lock, thread churn with thread-local values and cleanups,
+// attention races, shutdown racing with ending threads. Short form (a fiftieth) unless
+// PMTSYS_STRESS=full; each test prints cycles and time. The shutdown test ends the library.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,7 +17,6 @@
 #include "csys_cleanup.h"
 #include "csys_memory.h"
 #include "csys_resource.h"
-#include "csys_shutdown.h"
 #include "csys_sync.h"
 #include "csys_thread.h"
 #include "os/os.h"
@@ -32,8 +28,7 @@ namespace {
 
 int sized(int full) {
   const char* form = std::getenv("PMTSYS_STRESS");
-  const bool isFull = form != nullptr && std::strcmp(form, "full") == 0;
-  return pmtsys_test::stressIterations(isFull ? full : full / 50);
+  return pmtsys_test::stressIterations(form && std::strcmp(form, "full") == 0 ? full : full / 50);
 }
 
 // Prints the figures of a run when it goes out of scope.
@@ -52,21 +47,17 @@ void onThreads(int count, const std::function<void(int)>& body) {
   struct Start {
     const std::function<void(int)>* body;
     int index;
+    static uint32_t run(void* self) {
+      (*static_cast<Start*>(self)->body)(static_cast<Start*>(self)->index);
+      return 0;
+    }
   };
   std::vector<Start> starts(static_cast<size_t>(count));
   std::vector<csys_thread> threads(static_cast<size_t>(count));
   for (size_t i = 0; i < threads.size(); ++i) {
     starts[i] = {&body, static_cast<int>(i)};
     EXPECT_EQ(csys_thread_construct(&threads[i]), CSYS_OK);
-    const auto run = [](void* s) -> uint32_t {
-      (*static_cast<Start*>(s)->body)(static_cast<Start*>(s)->index);
-      return 0;
-    };
-    if (csys_thread_create(run, &starts[i], nullptr, &threads[i]) != CSYS_OK) {
-      ADD_FAILURE() << "thread " << i << " not started";
-      csys_thread_destruct(&threads[i]);
-      threads.resize(i);
-    }
+    EXPECT_EQ(csys_thread_create(Start::run, &starts[i], nullptr, &threads[i]), CSYS_OK);
   }
   for (csys_thread& thread : threads) {
     EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
@@ -74,8 +65,7 @@ void onThreads(int count, const std::function<void(int)>& body) {
   }
 }
 
-// Sets tracking and the thread singletons up (objects made before tracking exists show
-// unbalanced sums for good) and returns the outstanding sums they leave: the baseline.
+// Sets tracking and the thread singletons up and returns the sums they leave: the baseline.
 int32_t settle() {
   csys_mutex* global = nullptr;
   EXPECT_EQ(csys_mutex_getGlobal(&global), CSYS_OK);
@@ -85,7 +75,6 @@ int32_t settle() {
 
 union Lock {
   csys_criticalSection cs;
-  csys_criticalSection2 cs2;
   csys_mutex mutex;
   csys_apiMutex api;
 };
@@ -103,15 +92,7 @@ const LockKind kLocks[] = {
      [](Lock* l, int32_t* a) { return csys_criticalSection_wait(&l->cs, a); },
      [](Lock* l) { return csys_criticalSection_release(&l->cs); },
      [](Lock* l) { return csys_criticalSection_destruct(&l->cs); }},
-    {"criticalSection2", [](Lock* l) { return csys_criticalSection2_construct(&l->cs2); },
-     [](Lock* l, int32_t* a) { return csys_criticalSection2_wait(&l->cs2, a); },
-     [](Lock* l) { return csys_criticalSection2_release(&l->cs2); },
-     [](Lock* l) { return csys_criticalSection2_destruct(&l->cs2); }},
-    {"mutex",
-     [](Lock* l) {
-       int32_t owned = 0;
-       return csys_mutex_construct(&l->mutex, 0, &owned);
-     },
+    {"mutex", [](Lock* l) { return csys_mutex_construct(&l->mutex, 0, nullptr); },
      [](Lock* l, int32_t* a) { return csys_mutex_wait(&l->mutex, a); },
      [](Lock* l) { return csys_mutex_unlock(&l->mutex); },
      [](Lock* l) { return csys_mutex_destruct(&l->mutex); }},
@@ -147,12 +128,10 @@ TEST_P(LockStress, EightThreadsKeepMutualExclusionAndLeaveNoRecord) {
       while (started < kThreads) os_yield();  // all contend from the start
       for (int i = 0; i < cycles; ++i) {
         int32_t acquired = 0;
-        if (kind.wait(&lock, &acquired) != CSYS_OK || acquired != 1) {
-          ++failures;
-          continue;
+        if (kind.wait(&lock, &acquired) == CSYS_OK && acquired == 1) {  // else the count is short
+          ++counter;
+          failures += kind.release(&lock) != CSYS_OK;
         }
-        ++counter;
-        if (kind.release(&lock) != CSYS_OK) ++failures;
       }
     });
   }
@@ -165,37 +144,38 @@ TEST_P(LockStress, EightThreadsKeepMutualExclusionAndLeaveNoRecord) {
 INSTANTIATE_TEST_SUITE_P(Stress, LockStress, ::testing::ValuesIn(kLocks),
                          [](const auto& test) { return std::string(test.param.name); });
 
-std::atomic<int> g_destroyed{0};
-std::atomic<int> g_cleanups{0};
+uint32_t g_keys[2];  // a value with a destructor, a block the library frees
+int32_t g_keyFlags[2];
 
-csys_status destroyValue(void*) {
-  ++g_destroyed;
-  return CSYS_OK;
-}
-csys_status freeBlock(void** block) {
-  ++g_destroyed;
-  return csys_memory_free_internal(block);
-}
-csys_status countCleanup(void*) {
-  ++g_cleanups;
-  return CSYS_OK;
-}
+// What thread ends run, counted.
+struct Ends {
+  static inline std::atomic<int> destroyed{0}, cleanups{0};
+  static csys_status destroy(void*) { return ++destroyed, CSYS_OK; }
+  static csys_status freeBlock(void** b) { return ++destroyed, csys_memory_free_internal(b); }
+  static csys_status cleanup(void*) { return ++cleanups, CSYS_OK; }
+};
 
 // What a thread leaves for its end: a value replaced once (destroyed then), a block the library
 // frees, two cleanups. Returns the failures seen.
-int leaveThreadState(uint32_t objectKey, uint32_t blockKey, int index) {
+int leaveThreadState(int index) {
   int failures = 0;
   void* block = nullptr;
   uintptr_t value = 0;
-  failures += csys_threadLocal_setValueObj(objectKey, 1, destroyValue) != CSYS_OK;
-  failures += csys_threadLocal_setValueObj(objectKey, uintptr_t(index) + 2, destroyValue) != 0;
+  failures += csys_threadLocal_setValueObj(g_keys[0], 1, Ends::destroy) != CSYS_OK;
+  failures += csys_threadLocal_setValueObj(g_keys[0], uintptr_t(index) + 2, Ends::destroy) != 0;
   failures += csys_memory_alloc_internal(64, &block) != CSYS_OK;
-  failures += csys_threadLocal_setValuePtr(blockKey, uintptr_t(block), freeBlock) != CSYS_OK;
-  failures += csys_threadLocal_getValue(objectKey, &value) != CSYS_OK;
+  failures += csys_threadLocal_setValuePtr(g_keys[1], uintptr_t(block), Ends::freeBlock) != CSYS_OK;
+  failures += csys_threadLocal_getValue(g_keys[0], &value) != CSYS_OK;
   failures += value != uintptr_t(index) + 2;
-  failures += csys_thread_cleanup_register(countCleanup, nullptr) != CSYS_OK;
-  failures += csys_thread_cleanup_register(countCleanup, nullptr) != CSYS_OK;
+  failures += csys_thread_cleanup_register(Ends::cleanup, nullptr) != CSYS_OK;
+  failures += csys_thread_cleanup_register(Ends::cleanup, nullptr) != CSYS_OK;
   return failures;
+}
+
+void allocateKeys() {
+  for (int k = 0; k < 2; ++k) EXPECT_EQ(csys_threadLocal_alloc(&g_keys[k], &g_keyFlags[k]), 0);
+  Ends::destroyed = 0;
+  Ends::cleanups = 0;
 }
 
 uint64_t peakBytes() {
@@ -205,18 +185,12 @@ uint64_t peakBytes() {
 }
 
 TEST(Stress, ThreadChurnRunsEveryEndAndLeavesNothingOpenOrGrowing) {
-  static uint32_t keys[2];
-  static int32_t flags[2];
-  for (int k = 0; k < 2; ++k) ASSERT_EQ(csys_threadLocal_alloc(&keys[k], &flags[k]), CSYS_OK);
+  allocateKeys();
   constexpr int kWave = 8;
   const int waves = std::max(2, sized(10000) / kWave);
   const int warmUp = std::max(1, waves / 10);
   std::atomic<int> failures{0};
-  const auto wave = [&](int) {
-    onThreads(kWave, [&](int i) { failures += leaveThreadState(keys[0], keys[1], i); });
-  };
-  g_destroyed = 0;
-  g_cleanups = 0;
+  const auto wave = [&](int) { onThreads(kWave, [&](int i) { failures += leaveThreadState(i); }); };
   for (int w = 0; w < warmUp; ++w) wave(w);
   const size_t handles = os_openHandleCount();
   const int32_t records = pmtsys_test::leakRecords();
@@ -227,8 +201,8 @@ TEST(Stress, ThreadChurnRunsEveryEndAndLeavesNothingOpenOrGrowing) {
   }
   const int threads = waves * kWave;
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(g_destroyed.load(), 3 * threads);
-  EXPECT_EQ(g_cleanups.load(), 2 * threads);
+  EXPECT_EQ(Ends::destroyed.load(), 3 * threads);
+  EXPECT_EQ(Ends::cleanups.load(), 2 * threads);
   EXPECT_EQ(os_openHandleCount(), handles);
   EXPECT_EQ(pmtsys_test::leakRecords(), records);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -247,7 +221,7 @@ TEST(Stress, AttentionAttachDetachAndCheckRaceBetweenThreads) {
   const int32_t records = settle();
   const size_t handles = os_openHandleCount();
   std::vector<csys_thread> workers(kWorkers);
-  std::atomic<int> ready{0}, fired{0}, attached{0}, failures{0};
+  std::atomic<int> ready{0}, fired{0}, attached{0}, finished{0}, failures{0};
   std::atomic<bool> stop{false};
   {
     Timed timed{"attention races", static_cast<long long>(kControllers) * rounds};
@@ -273,10 +247,7 @@ TEST(Stress, AttentionAttachDetachAndCheckRaceBetweenThreads) {
         ++attached;
         failures += csys_attentionTag_detachAndDestruct(&tag) != CSYS_OK;
       }
-      if (index == kWorkers) {
-        while (attached < kControllers * rounds) os_yield();
-        stop = true;
-      }
+      if (++finished == kControllers) stop = true;
     });
   }
   for (csys_thread& worker : workers) EXPECT_EQ(csys_thread_destruct(&worker), CSYS_OK);
@@ -292,12 +263,8 @@ TEST(StressShutdown, ShutdownRacesWithEndingThreads) {
   csys_cleanupSetReportLeaksAtShutdown(1);
   csys_resourceSetReportLeaksAtShutdown(1);
   pmtsys_test::PrintCapture printed;
-  static uint32_t keys[2];
-  static int32_t flags[2];
-  for (int k = 0; k < 2; ++k) ASSERT_EQ(csys_threadLocal_alloc(&keys[k], &flags[k]), CSYS_OK);
+  allocateKeys();
   constexpr int kThreads = 8;
-  g_destroyed = 0;
-  g_cleanups = 0;
   struct Shared {
     std::atomic<int> started{0}, ready{0}, failures{0};
     std::atomic<bool> go{false};
@@ -305,7 +272,7 @@ TEST(StressShutdown, ShutdownRacesWithEndingThreads) {
   const auto body = [](void* context) -> uint32_t {
     auto& state = *static_cast<Shared*>(context);
     const int index = state.started++;
-    state.failures += leaveThreadState(keys[0], keys[1], index);
+    state.failures += leaveThreadState(index);
     ++state.ready;
     while (!state.go) os_yield();
     for (int i = 0; i < index * 20; ++i) {  // ends spread over the shutdown
@@ -318,15 +285,15 @@ TEST(StressShutdown, ShutdownRacesWithEndingThreads) {
   for (int t = 0; t < kThreads; ++t) {
     ASSERT_EQ(csys_thread_create(body, &shared, nullptr, nullptr), CSYS_OK);
   }
-  shared.failures += leaveThreadState(keys[0], keys[1], 0);  // the calling thread's own
+  shared.failures += leaveThreadState(0);  // the calling thread's own
   while (shared.ready < kThreads) os_yield();
   shared.go = true;
   const csys_status status = csys_shutdown();
   EXPECT_TRUE(status == CSYS_OK || status == CSYS_SHUTDOWN_POSTPONED) << status;
   while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
   EXPECT_EQ(shared.failures.load(), 0);
-  EXPECT_EQ(g_destroyed.load(), 3 * (kThreads + 1));
-  EXPECT_EQ(g_cleanups.load(), 2 * (kThreads + 1));
+  EXPECT_EQ(Ends::destroyed.load(), 3 * (kThreads + 1));
+  EXPECT_EQ(Ends::cleanups.load(), 2 * (kThreads + 1));
   EXPECT_EQ(printed.text(), "");
 }
 
