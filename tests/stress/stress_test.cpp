@@ -194,7 +194,7 @@ TEST(Stress, ThreadChurnRunsEveryEndAndLeavesNothingOpenOrGrowing) {
   for (int w = 0; w < warmUp; ++w) wave(w);
   const size_t handles = os_openHandleCount();
   const int32_t records = pmtsys_test::leakRecords();
-  const uint64_t peak = peakBytes();
+  [[maybe_unused]] const uint64_t peak = peakBytes();
   {
     Timed timed{"thread churn", static_cast<long long>(waves) * kWave};
     for (int w = warmUp; w < waves; ++w) wave(w);
