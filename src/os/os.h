@@ -249,3 +249,8 @@ bool os_tlsSetValue(uint32_t index, void* value);
 #else
 #define OS_TLS_INITIAL_EXEC
 #endif
+
+// ---------------------------------------------------------------------------------------------
+// The most memory the process has had resident so far (PeakWorkingSetSize of
+// GetProcessMemoryInfo), in bytes; false with the last error set when the system will not say.
+bool os_peakWorkingSetBytes(uint64_t* bytes);
