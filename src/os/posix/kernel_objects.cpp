@@ -120,9 +120,10 @@ using os_posix::ObjectParams;
 using os_posix::ObjectType;
 using os_posix::StateChange;
 
-namespace {
+std::atomic<size_t> os_posix::g_openHandles{0};
+using os_posix::g_openHandles;
 
-std::atomic<size_t> g_openHandles{0};
+namespace {
 
 bool isUnnamed(const char* name) {
   return name == nullptr || name[0] == '\0';

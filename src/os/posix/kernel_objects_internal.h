@@ -22,6 +22,9 @@
 
 namespace os_posix {
 
+// Handles made and not closed yet (os_openHandleCount): every maker of a handle adds one.
+extern std::atomic<size_t> g_openHandles;
+
 enum class ObjectType : uint32_t { mutex = 1, semaphore = 2, event = 3, thread = 4 };
 
 // Access rights, numbered as on Windows.

@@ -90,8 +90,21 @@ void deleteThreadObject(KernelObject* object) {
 }
 
 // A handle that takes one more reference on an existing object.
-os_handle newHandleOn(KernelObject* object) {
+// A handle on a thread object, counted as open until os_closeHandle (or dropThreadHandle).
+os_handle threadHandle(KernelObject* object) {
   auto* handle = new (std::nothrow) os_object{object, os_posix::kAccessAll};
+  if (handle != nullptr) os_posix::g_openHandles.fetch_add(1, std::memory_order_relaxed);
+  return handle;
+}
+
+void dropThreadHandle(os_handle handle) {
+  if (handle == nullptr) return;
+  delete handle;
+  os_posix::g_openHandles.fetch_sub(1, std::memory_order_relaxed);
+}
+
+os_handle newHandleOn(KernelObject* object) {
+  os_handle handle = threadHandle(object);
   if (handle == nullptr) {
     os_setLastError(OS_ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -111,10 +124,10 @@ os_handle selfHandle() {
     return nullptr;
   }
   object->thread->tid.store(os_sys.gettid(), std::memory_order_relaxed);
-  auto* handle = new (std::nothrow) os_object{object, os_posix::kAccessAll};
+  os_handle handle = threadHandle(object);
   const int rc = handle == nullptr ? ENOMEM : os_sys.pthread_setspecific(key, handle);
   if (rc != 0) {
-    delete handle;
+    dropThreadHandle(handle);
     deleteThreadObject(object);
     os_posix::setLastErrorFromErrno(rc);
     return nullptr;
@@ -227,7 +240,7 @@ os_handle os_beginThread(uint32_t stackSize, os_threadStart start, void* argumen
   if (object == nullptr) {
     return nullptr;
   }
-  os_handle caller = new (std::nothrow) os_object{object, os_posix::kAccessAll};
+  os_handle caller = threadHandle(object);
   os_handle self = caller == nullptr ? nullptr : newHandleOn(object);
   auto* block =
       self == nullptr ? nullptr : new (std::nothrow) StartBlock{start, argument, self, key};
@@ -245,8 +258,8 @@ os_handle os_beginThread(uint32_t stackSize, os_threadStart start, void* argumen
   }
   if (rc != 0) {
     delete block;
-    delete self;
-    delete caller;
+    dropThreadHandle(self);
+    dropThreadHandle(caller);
     deleteThreadObject(object);
     os_posix::setLastErrorFromErrno(rc);
     return nullptr;
