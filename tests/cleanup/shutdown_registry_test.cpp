@@ -97,18 +97,6 @@ TEST_F(ShutdownRegistry, AFailingTeardownDoesNotStopTheOthers) {
   EXPECT_EQ(g_ran, (std::vector<std::string>{"third", "second", "first"}));
 }
 
-TEST_F(ShutdownRegistry, FailedGrowthLeavesTheListUnchanged) {
-  ASSERT_EQ(csys_shutdown_register(record, const_cast<char*>("kept")), CSYS_OK);
-  uint32_t requests = 0;
-  csys_memory_allocCountGet(&requests);
-  csys_memory_allocCountSetOutOfMemory(requests + 1);
-  EXPECT_EQ(csys_shutdown_register(record, const_cast<char*>("lost")), CSYS_E_OUT_OF_MEMORY);
-  EXPECT_EQ(csys_shutdown_registerEarly(record, const_cast<char*>("lost")), CSYS_E_OUT_OF_MEMORY);
-  csys_memory_allocCountSetOutOfMemory(0);
-  EXPECT_EQ(shutDown(), CSYS_OK);
-  EXPECT_EQ(g_ran, (std::vector<std::string>{"kept"}));
-}
-
 std::atomic<int> g_registeredDuringFinal{0};
 std::atomic<int> g_ranDuringFinal{0};
 csys_status countRun(void*) {

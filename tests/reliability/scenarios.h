@@ -21,7 +21,8 @@ std::set<std::string> calledNames();
 struct Scenario {
   const char* name;
   csys_status (*run)();
-  // Under failing OS calls too (the scenario's OS work is short and repeatable).
+  // Under failing OS calls and with leak tracking full too (the scenario's OS objects and locks
+  // are its work, short and repeatable).
   bool osFaults;
   // May report assertions (each scenario says why).
   bool asserts = false;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "csys_cleanup.h"
 #include "csys_memory.h"
@@ -113,31 +114,59 @@ class Sweep : public testing::TestWithParam<size_t> {
   const Scenario& scenario() const { return pmtsys_test::scenarios()[GetParam()]; }
 };
 
+// Leak tracking keeps its records in 256 buckets that grow as needed. Filling every bucket up
+// (with records far above the ids objects draw) makes each new record of a run an allocation
+// that can fail.
+std::vector<csys_resourceId> g_fillers;
+void starveTracking() {
+  constexpr int32_t kBuckets = 256, kFillerIds = kBuckets * 4096;
+  csys_memory_setOutOfMemoryOnce(false);
+  for (int32_t bucket = 0; bucket < kBuckets; ++bucket) {
+    for (csys_status status = CSYS_OK; CSYS_SUCCEEDED(status);) {
+      const auto serial = static_cast<int32_t>(g_fillers.size());
+      const csys_resourceId filler{kFillerIds + bucket + kBuckets * serial, "filler"};
+      csys_memory_allocCountReset();
+      csys_memory_allocCountSetOutOfMemory(1);
+      status = csys_resourceId_logAction(&filler, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+      csys_memory_allocCountSetOutOfMemory(0);
+      if (CSYS_SUCCEEDED(status)) g_fillers.push_back(filler);
+    }
+  }
+}
+
 TEST_P(Sweep, AllocationFailures) {
   settle();
-  // The first pass lets the library's own objects come about under the failures.
-  for (const int pass : {0, 1, 2}) {
-    const bool persistent = pass != 1;
+  // The first pass lets the library's own objects come about under the failures; the last two
+  // find leak tracking with no room to spare (scenarios of OS objects and locks).
+  for (const int pass : {0, 1, 2, 3, 4}) {
+    const bool persistent = pass % 2 == 0, starved = pass > 2;
+    if (starved && !scenario().osFaults) break;
     SCOPED_TRACE(testing::Message() << "pass " << pass);
-    csys_memory_setOutOfMemoryOnce(!persistent);
     Snapshot before;
-    const auto run = [&] {
+    const auto prepare = [&] {
+      if (starved) starveTracking();
+      csys_memory_setOutOfMemoryOnce(!persistent);
       pmtsys_test::runNames().clear();
       pmtsys_test::countOsLocks();
       before = Snapshot();
-      return scenario().run();
     };
-    const uint32_t points =
-        pmtsys_test::sweepAllocationFailures(run, [&](csys_status status, bool injected) {
+    const uint32_t points = pmtsys_test::sweepAllocationFailures(
+        scenario().run,
+        [&](csys_status status, bool injected) {
           before.check(scenario(), status, injected ? CSYS_E_OUT_OF_MEMORY : CSYS_OK, pass > 0);
-        });
+        },
+        prepare);
     pmtsys_test::restoreOsCalls();
     csys_memory_setOutOfMemoryOnce(false);
     if (pass > 0) {
-      std::printf("%s, %s: %u allocation points\n", scenario().name,
-                  persistent ? "persistent" : "transient", points);
+      std::printf("%s, %s%s: %u allocation points\n", scenario().name,
+                  persistent ? "persistent" : "transient", starved ? ", tracking full" : "",
+                  points);
     }
-    if (HasFailure()) return;
+    if (HasFailure()) break;
+  }
+  for (const auto& filler : g_fillers) {
+    csys_resourceId_logAction(&filler, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1);
   }
 }
 

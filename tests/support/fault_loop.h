@@ -16,9 +16,11 @@ namespace pmtsys_test {
 // returns how many allocations that run needed. With a check of no arguments, the classic form:
 // each failed run must return the out-of-memory status and leave things as they were, which
 // check() looks at, and the first successful run ends the sweep.
-template <typename Operation, typename Check>
-uint32_t sweepAllocationFailures(Operation operation, Check check) {
+// `prepare` runs before each run, ahead of the threshold.
+template <typename Operation, typename Check, typename Prepare = void (*)()>
+uint32_t sweepAllocationFailures(Operation operation, Check check, Prepare prepare = [] {}) {
   for (uint32_t failAt = 1; failAt < 1000; ++failAt) {
+    prepare();
     csys_memory_allocCountReset();
     csys_memory_allocCountSetOutOfMemory(failAt);
     const csys_status status = operation();
