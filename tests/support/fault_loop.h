@@ -18,7 +18,8 @@ namespace pmtsys_test {
 // check() looks at, and the first successful run ends the sweep.
 // `prepare` runs before each run, ahead of the threshold.
 template <typename Operation, typename Check, typename Prepare = void (*)()>
-uint32_t sweepAllocationFailures(Operation operation, Check check, Prepare prepare = [] {}) {
+uint32_t sweepAllocationFailures(
+    Operation operation, Check check, Prepare prepare = [] {}) {
   for (uint32_t failAt = 1; failAt < 1000; ++failAt) {
     prepare();
     csys_memory_allocCountReset();

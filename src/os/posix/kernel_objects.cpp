@@ -312,13 +312,17 @@ os_handle os_openEvent(const char* name) {
   return openObject(ObjectType::event, name);
 }
 
+void os_posix::closeOwnHandle(os_handle handle) {
+  releaseReference(handle->object);
+  delete handle;
+}
+
 bool os_closeHandle(os_handle handle) {
   if (handle == nullptr) {
     os_setLastError(OS_ERROR_INVALID_HANDLE);
     return false;
   }
-  releaseReference(handle->object);
-  delete handle;
+  os_posix::closeOwnHandle(handle);
   g_openHandles.fetch_sub(1, std::memory_order_relaxed);
   return true;
 }

@@ -22,8 +22,10 @@
 
 namespace os_posix {
 
-// Handles made and not closed yet (os_openHandleCount): every maker of a handle adds one.
+// Handles handed out and not closed yet (os_openHandleCount). A thread's handle on itself is the
+// backend's own: not counted, and closed with closeOwnHandle when the thread ends.
 extern std::atomic<size_t> g_openHandles;
+void closeOwnHandle(os_handle handle);
 
 enum class ObjectType : uint32_t { mutex = 1, semaphore = 2, event = 3, thread = 4 };
 

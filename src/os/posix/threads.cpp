@@ -39,7 +39,7 @@ void threadEnded(void* self) {
   auto* handle = static_cast<os_handle>(self);
   t_self = nullptr;
   os_posix::dispatchChange(handle->object->waitable, os_posix::StateChange::set, 0, nullptr);
-  os_closeHandle(handle);
+  os_posix::closeOwnHandle(handle);
 }
 
 // The key whose destructor signals a thread's object; made on first need, retried after a
@@ -90,26 +90,19 @@ void deleteThreadObject(KernelObject* object) {
 }
 
 // A handle that takes one more reference on an existing object.
-// A handle on a thread object, counted as open until os_closeHandle (or dropThreadHandle).
-os_handle threadHandle(KernelObject* object) {
-  auto* handle = new (std::nothrow) os_object{object, os_posix::kAccessAll};
-  if (handle != nullptr) os_posix::g_openHandles.fetch_add(1, std::memory_order_relaxed);
-  return handle;
-}
-
-void dropThreadHandle(os_handle handle) {
-  if (handle == nullptr) return;
-  delete handle;
-  os_posix::g_openHandles.fetch_sub(1, std::memory_order_relaxed);
-}
-
 os_handle newHandleOn(KernelObject* object) {
-  os_handle handle = threadHandle(object);
+  auto* handle = new (std::nothrow) os_object{object, os_posix::kAccessAll};
   if (handle == nullptr) {
     os_setLastError(OS_ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   object->references.fetch_add(1, std::memory_order_relaxed);
+  return handle;
+}
+
+// Counts a handle handed to a caller as open.
+os_handle handedOut(os_handle handle) {
+  if (handle != nullptr) os_posix::g_openHandles.fetch_add(1, std::memory_order_relaxed);
   return handle;
 }
 
@@ -124,10 +117,10 @@ os_handle selfHandle() {
     return nullptr;
   }
   object->thread->tid.store(os_sys.gettid(), std::memory_order_relaxed);
-  os_handle handle = threadHandle(object);
+  auto* handle = new (std::nothrow) os_object{object, os_posix::kAccessAll};
   const int rc = handle == nullptr ? ENOMEM : os_sys.pthread_setspecific(key, handle);
   if (rc != 0) {
-    dropThreadHandle(handle);
+    delete handle;
     deleteThreadObject(object);
     os_posix::setLastErrorFromErrno(rc);
     return nullptr;
@@ -240,7 +233,7 @@ os_handle os_beginThread(uint32_t stackSize, os_threadStart start, void* argumen
   if (object == nullptr) {
     return nullptr;
   }
-  os_handle caller = threadHandle(object);
+  os_handle caller = new (std::nothrow) os_object{object, os_posix::kAccessAll};
   os_handle self = caller == nullptr ? nullptr : newHandleOn(object);
   auto* block =
       self == nullptr ? nullptr : new (std::nothrow) StartBlock{start, argument, self, key};
@@ -258,8 +251,8 @@ os_handle os_beginThread(uint32_t stackSize, os_threadStart start, void* argumen
   }
   if (rc != 0) {
     delete block;
-    dropThreadHandle(self);
-    dropThreadHandle(caller);
+    delete self;
+    delete caller;
     deleteThreadObject(object);
     os_posix::setLastErrorFromErrno(rc);
     return nullptr;
@@ -270,12 +263,12 @@ os_handle os_beginThread(uint32_t stackSize, os_threadStart start, void* argumen
   if (threadId != nullptr) {
     *threadId = static_cast<uint32_t>(tid.load(std::memory_order_acquire));
   }
-  return caller;
+  return handedOut(caller);
 }
 
 os_handle os_duplicateCurrentThread() {
   os_handle self = selfHandle();
-  return self == nullptr ? nullptr : newHandleOn(self->object);
+  return self == nullptr ? nullptr : handedOut(newHandleOn(self->object));
 }
 
 uint32_t os_getCurrentThreadId() {
