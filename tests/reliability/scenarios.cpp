@@ -420,9 +420,8 @@ csys_status semaphoresAndEvents(bool named) {
       [&] { return PMT(csys_semaphore_release)(&s); },
       [&] { return PMT(csys_semaphore_waitTry)(&s, &got); },
       [&] { return PMT(csys_semaphore_waitTimeout)(named ? &so : &s, 1, &got); },
-      [&] {
-        return first({csys_semaphore_release(&s), PMT(csys_semaphore_wait)(&s, &got)});
-      },
+      [&] { return csys_semaphore_release(&s); },
+      [&] { return PMT(csys_semaphore_wait)(&s, &got); },
       [&] { return PMT(csys_event_set)(&e); },
       [&] { return PMT(csys_event_wait)(named ? &eo : &e, &got); },
       [&] { return PMT(csys_event_waitTry)(&e, &got); },

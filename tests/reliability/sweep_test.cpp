@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +27,9 @@
 #include "support/tracking.h"
 #if !defined(_WIN32)
 #include "os/posix/kernel_objects_internal.h"
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
 #endif
 
 namespace {
@@ -80,6 +84,9 @@ struct Snapshot {
     // not given back soon is held.
     for (int i = 0; i < 1000 && pmtsys_test::heldOsLocks() != 0; ++i) os_sleep(1);
     EXPECT_EQ(pmtsys_test::heldOsLocks(), 0);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);  // a block lost by this run
+#endif
     const Snapshot after;
     // Every frame the library opens closes: its destructor reports one that did not.
     if (!scenario.asserts) {
