@@ -6,12 +6,14 @@
 
 #include "csys_memory.h"
 #include "diag/check.h"
+#include "memory/allocation_internal.h"
 
 namespace {
 
 // Counted atomically: callers allocate from many threads and the threshold must trip exactly.
 std::atomic<uint32_t> g_allocCount{0};
 std::atomic<uint32_t> g_outOfMemoryAt{0};
+std::atomic<bool> g_outOfMemoryOnce{false};
 void* g_poolBlock = nullptr;
 
 // The largest block an aligned allocation can describe: its offset is kept in one byte.
@@ -20,8 +22,13 @@ constexpr int32_t kMaxAlignment = 255;
 // Counts one request and tells whether the simulated threshold refuses it.
 inline csys_status countRequests(uint32_t delta) {
   const uint32_t count = g_allocCount.fetch_add(delta, std::memory_order_relaxed) + delta;
-  const uint32_t threshold = g_outOfMemoryAt.load(std::memory_order_relaxed);
-  return (threshold != 0 && count >= threshold) ? CSYS_E_OUT_OF_MEMORY : CSYS_OK;
+  uint32_t threshold = g_outOfMemoryAt.load(std::memory_order_relaxed);
+  if (threshold == 0 || count < threshold) return CSYS_OK;
+  // Only the request that trips a one-shot threshold clears it.
+  if (g_outOfMemoryOnce.load(std::memory_order_relaxed)) {
+    g_outOfMemoryAt.compare_exchange_strong(threshold, 0, std::memory_order_relaxed);
+  }
+  return CSYS_E_OUT_OF_MEMORY;
 }
 
 template <typename Func>
@@ -34,6 +41,10 @@ csys_status alloc64(int64_t size, void** dest, Func func) {
 }
 
 }  // namespace
+
+void csys_memory_setOutOfMemoryOnce(bool once) {
+  g_outOfMemoryOnce.store(once, std::memory_order_relaxed);
+}
 
 extern "C" {
 

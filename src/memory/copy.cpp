@@ -187,8 +187,13 @@ CSYS_API csys_status csys_memory_clone_internal(intptr_t size, const void* sourc
   if (dest == nullptr) return CSYS_E_INVALID_ARGUMENT;
   if (size < 0) return CSYS_E_NEGATIVE_SIZE;
   if (size == 0) return csys_memory_free_internal(dest);
+  const bool fresh = *dest == nullptr;
   CSYS_RETURN_IF_FAILED(csys_memory_realloc_internal(size, dest));
-  return csys_memory_copy(size, source, *dest);
+  // The copy can fail too (its first use detects the processor): a failed clone hands over no
+  // new block, and a variable that held one keeps it.
+  const csys_status copied = csys_memory_copy(size, source, *dest);
+  if (CSYS_FAILED(copied) && fresh) csys_memory_free_internal(dest);
+  return copied;
 }
 
 CSYS_API csys_status csys_memory_clone64_internal(int64_t size, const void* source, void** dest) {

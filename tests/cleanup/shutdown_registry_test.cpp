@@ -97,18 +97,6 @@ TEST_F(ShutdownRegistry, AFailingTeardownDoesNotStopTheOthers) {
   EXPECT_EQ(g_ran, (std::vector<std::string>{"third", "second", "first"}));
 }
 
-TEST_F(ShutdownRegistry, FailedGrowthLeavesTheListUnchanged) {
-  ASSERT_EQ(csys_shutdown_register(record, const_cast<char*>("kept")), CSYS_OK);
-  uint32_t requests = 0;
-  csys_memory_allocCountGet(&requests);
-  csys_memory_allocCountSetOutOfMemory(requests + 1);
-  EXPECT_EQ(csys_shutdown_register(record, const_cast<char*>("lost")), CSYS_E_OUT_OF_MEMORY);
-  EXPECT_EQ(csys_shutdown_registerEarly(record, const_cast<char*>("lost")), CSYS_E_OUT_OF_MEMORY);
-  csys_memory_allocCountSetOutOfMemory(0);
-  EXPECT_EQ(shutDown(), CSYS_OK);
-  EXPECT_EQ(g_ran, (std::vector<std::string>{"kept"}));
-}
-
 std::atomic<int> g_registeredDuringFinal{0};
 std::atomic<int> g_ranDuringFinal{0};
 csys_status countRun(void*) {
@@ -155,36 +143,6 @@ TEST_F(ShutdownRegistry, LibraryTeardownsRunAndTheGlobalMutexIsGone) {
   EXPECT_EQ(valid, 0);
   const int32_t tag = csys_cleanup_getNextTag();
   EXPECT_EQ(csys_cleanup_getNextTag(), tag);  // frozen
-}
-
-TEST_F(ShutdownRegistry, LeakReportsArePrintedAtShutdown) {
-  csys_cleanupSetReportLeaksAtShutdown(1);
-  csys_resourceSetReportLeaksAtShutdown(1);
-  csys_criticalSection leaked{};
-  ASSERT_EQ(csys_criticalSection_construct(&leaked), CSYS_OK);  // before tracking exists
-  csys_mutex* global = nullptr;
-  ASSERT_EQ(csys_mutex_getGlobal(&global), CSYS_OK);
-  csys_criticalSection tracked{};
-  ASSERT_EQ(csys_criticalSection_construct(&tracked), CSYS_OK);
-  // Tracking starts with the first logged frame; then a frame that never closes.
-  for (int32_t tag = 0, last = csys_cleanup_getNextTag(); tag <= last; ++tag) {
-    ASSERT_EQ(csys_cleanup_logExecute(tag), CSYS_OK);
-  }
-  const int32_t openTag = csys_cleanup_getNextTag();
-  pmtsys_test::PrintCapture capture;
-  EXPECT_EQ(shutDown(), CSYS_OK);
-  const std::string text = capture.text();
-  EXPECT_NE(text.find("Detected cleanup leaks!\nDumping tags ->\n{C" + std::to_string(openTag)),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("{ResourceID " + std::to_string(tracked.resourceId.id) +
-                      " Name: csys_criticalSection ActionType: 0  Count: 1}"),
-            std::string::npos)
-      << text;
-  EXPECT_EQ(text.find("{ResourceID " + std::to_string(leaked.resourceId.id) + " "),
-            std::string::npos);
-  csys_criticalSection_destruct(&leaked);
-  csys_criticalSection_destruct(&tracked);
 }
 
 }  // namespace

@@ -71,27 +71,6 @@ TEST_F(Allocation, SixtyFourBitVariantsCheckBeforeDelegating) {
   EXPECT_EQ(asserts.count(), 1u);
 }
 
-TEST_F(Allocation, OutOfMemoryThresholdCountsFailedRequestsToo) {
-  csys_memory_allocCountSetOutOfMemory(3);
-  void* blocks[5] = {};
-  EXPECT_EQ(csys_memory_alloc_internal(10, &blocks[0]), CSYS_OK);
-  EXPECT_EQ(csys_memory_realloc_internal(10, &blocks[1]), CSYS_OK);
-  EXPECT_EQ(csys_memory_alloc_internal(10, &blocks[2]), CSYS_E_OUT_OF_MEMORY);
-  EXPECT_EQ(csys_memory_allocClear_internal(10, &blocks[3]), CSYS_E_OUT_OF_MEMORY);
-  EXPECT_EQ(csys_memory_allocAlignedToMalloc_internal(10, &blocks[4], 16), CSYS_E_OUT_OF_MEMORY);
-  EXPECT_EQ(blocks[2], nullptr);
-  EXPECT_EQ(blocks[3], nullptr);
-  EXPECT_EQ(blocks[4], nullptr);
-  EXPECT_EQ(count(), 5u);
-  // Size 0 and negative sizes are not requests.
-  EXPECT_EQ(csys_memory_alloc_internal(0, &blocks[2]), CSYS_OK);
-  EXPECT_EQ(count(), 5u);
-  // A new threshold or a reset lifts the simulation.
-  csys_memory_allocCountReset();
-  EXPECT_EQ(csys_memory_alloc_internal(10, &blocks[2]), CSYS_OK);
-  for (void*& block : blocks) csys_memory_free_internal(&block);
-}
-
 TEST_F(Allocation, FailedReallocationKeepsTheOldBlockIntact) {
   void* block = nullptr;
   ASSERT_EQ(csys_memory_alloc_internal(32, &block), CSYS_OK);
@@ -127,56 +106,6 @@ TEST_F(Allocation, AlignedBlocksForEveryAlignment) {
   EXPECT_EQ(csys_memory_allocAlignedToMalloc_internal(-8, &block, 16), CSYS_E_NEGATIVE_SIZE);
   EXPECT_EQ(csys_memory_freeAlignedToMalloc(&block), CSYS_OK);
   EXPECT_EQ(csys_memory_freeAlignedToMalloc(nullptr), CSYS_OK);
-}
-
-TEST_F(Allocation, NullDestinationAssertsAndFails) {
-  pmtsys_test::AssertCapture asserts;
-  EXPECT_TRUE(CSYS_FAILED(csys_memory_alloc_internal(8, nullptr)));
-  EXPECT_TRUE(CSYS_FAILED(csys_memory_realloc_internal(8, nullptr)));
-  EXPECT_EQ(asserts.count(), 2u);
-  EXPECT_EQ(count(), 0u);
-}
-
-TEST_F(Allocation, ForeignEntryPointsTurnFailuresIntoNull) {
-  void* block = qzfMalloc(64);
-  ASSERT_NE(block, nullptr);
-  qzfFree(block);
-  qzfFree(nullptr);
-  EXPECT_EQ(qzfMalloc(-1), nullptr);
-  csys_memory_allocCountReset();
-  csys_memory_allocCountSetOutOfMemory(1);
-  EXPECT_EQ(qzfCacheAlloc(64), nullptr);
-  csys_memory_allocCountSetOutOfMemory(0);
-
-  void* pool = qzfPoolAlloc(128);
-  ASSERT_NE(pool, nullptr);
-  std::memset(pool, 1, 128);
-  void* bigger = qzfPoolAlloc(256);  // frees the previous pool block
-  ASSERT_NE(bigger, nullptr);
-  std::memset(bigger, 2, 256);
-  EXPECT_EQ(qzfPoolAlloc(0), nullptr);
-  EXPECT_EQ(qzfPoolAllocAvailable(), 0);
-
-  qzfHeapStats stats{1, 2, 3, 4};
-  qzfHeapStatistics(&stats);
-  EXPECT_EQ(stats.counter0 + stats.counter1 + stats.counter2 + stats.counter3, 0u);
-}
-
-TEST_F(Allocation, CountIsExactUnderConcurrency) {
-  constexpr int kThreads = 4;
-  constexpr int kPerThread = 5000;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([] {
-      void* block = nullptr;
-      for (int i = 0; i < kPerThread; ++i) {
-        ASSERT_EQ(csys_memory_alloc_internal(48, &block), CSYS_OK);
-      }
-      csys_memory_free_internal(&block);
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(count(), static_cast<uint32_t>(kThreads * kPerThread));
 }
 
 TEST_F(Allocation, CounterWrapsAndModifyReportsTheThreshold) {

@@ -249,13 +249,18 @@ const char* failableOsCallName(size_t call) {
   return kFailable[call].name;
 }
 
-void failOsCall(size_t call, int nth, bool persistent) {
+void countOsLocks() {
   restoreOsCalls();
   g_heldLocks = 0;
   g_injected = 0;
+  g_countdown = 0;
+  countLocks();
+}
+
+void failOsCall(size_t call, int nth, bool persistent) {
+  countOsLocks();
   g_persistent = persistent;
   g_countdown = nth;
-  countLocks();
   kFailable[call].install();
 }
 

@@ -31,6 +31,8 @@ const char* failableOsCallName(size_t call);
 // From now on `call` fails on its `nth` use and, when `persistent`, on every later one. Locks the
 // backend takes and gives back are counted from here on as well.
 void failOsCall(size_t call, int nth, bool persistent);
+// From now on only counts the locks, as failOsCall does.
+void countOsLocks();
 // How many failures were injected since failOsCall.
 int injectedOsFailures();
 // Locks taken through the backend's table since failOsCall and not given back.

@@ -47,34 +47,6 @@ TEST_F(CriticalSection, ArgumentChecks) {
   EXPECT_EQ(requests(), before);  // nothing allocated
 }
 
-TEST_F(CriticalSection, RecursionAndIdempotentDestruct) {
-  csys_criticalSection cs{};
-  ASSERT_EQ(csys_criticalSection_constructSpin(&cs, 4000), CSYS_OK);
-  int32_t acquired = 0;
-  ASSERT_EQ(csys_criticalSection_wait(&cs, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 1);
-  ASSERT_EQ(csys_criticalSection_wait(&cs, nullptr), CSYS_OK);
-  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 2);
-  ASSERT_EQ(csys_criticalSection_release(&cs), CSYS_OK);
-  ASSERT_EQ(csys_criticalSection_release(&cs), CSYS_OK);
-  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);
-  ASSERT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);
-  EXPECT_EQ(cs.os, nullptr);
-  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 0);
-  EXPECT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);  // nothing more reported
-  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 0);
-}
-
-TEST_F(CriticalSection, SecondTypeReportsUnderTheSameName) {
-  csys_criticalSection2 cs{};
-  ASSERT_EQ(csys_criticalSection2_construct(&cs), CSYS_OK);
-  EXPECT_STREQ(cs.resourceId.name, "csys_criticalSection");
-  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 1);
-  ASSERT_EQ(csys_criticalSection2_wait(&cs, nullptr), CSYS_OK);
-  ASSERT_EQ(csys_criticalSection2_release(&cs), CSYS_OK);
-  ASSERT_EQ(csys_criticalSection2_destruct(&cs), CSYS_OK);
-}
-
 TEST_F(CriticalSection, ExcludesOtherThreads) {
   csys_criticalSection cs{};
   ASSERT_EQ(csys_criticalSection_construct(&cs), CSYS_OK);

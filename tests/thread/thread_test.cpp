@@ -8,7 +8,6 @@
 
 #include "csys_memory.h"
 #include "csys_thread.h"
-#include "support/fault_loop.h"
 #include "support/report_capture.h"
 #include "thread/thread_local_internal.h"
 #include "thread/thread_record_internal.h"
@@ -28,34 +27,6 @@ uint32_t key(int index) {
   static int32_t flags[2] = {0, 0};
   EXPECT_EQ(csys_threadLocal_alloc(&keys[index], &flags[index]), CSYS_OK);
   return keys[index];
-}
-
-uint32_t idle(void* /*argument*/) {
-  return 0;
-}
-
-TEST(ThreadHandle, EmptyCopiesAndHeapHandles) {
-  csys_thread empty{};
-  ASSERT_EQ(csys_thread_construct(&empty), CSYS_OK);
-  uint32_t id = 0;
-  EXPECT_EQ(csys_thread_getOSIdentifier(&empty, &id), CSYS_E_NO_THREAD_RECORD);
-  csys_thread self{};
-  ASSERT_EQ(csys_thread_constructCurrent(&self), CSYS_OK);
-  csys_thread* copy = nullptr;
-  ASSERT_EQ(csys_thread_new(&copy), CSYS_OK);
-  ASSERT_EQ(csys_thread_new(&copy), CSYS_OK);  // deletes the first one
-  ASSERT_EQ(csys_thread_assign(copy, &self), CSYS_OK);
-  int32_t order = 5;
-  EXPECT_EQ(csys_thread_compare(copy, &self, &order), CSYS_OK);
-  EXPECT_EQ(order, 0);
-  EXPECT_EQ(csys_thread_compare(&empty, &self, &order), CSYS_OK);
-  EXPECT_EQ(order, -1);
-  EXPECT_EQ(csys_thread_getOSIdentifier(copy, &id), CSYS_OK);
-  EXPECT_EQ(id, os_getCurrentThreadId());
-  EXPECT_EQ(csys_thread_delete(&copy), CSYS_OK);
-  EXPECT_EQ(csys_thread_delete(&copy), CSYS_OK);
-  EXPECT_EQ(csys_thread_destruct(&self), CSYS_OK);
-  EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
 }
 
 TEST(ThreadLocal, ValuesAreReplacedAndDestroyedPerThread) {
@@ -161,20 +132,6 @@ TEST(ThreadCreate, ParametersReachTheThreadAndWaitersAllReturn) {
   const char* name = "x";
   EXPECT_EQ(csys_thread_getCurrentThreadName(&name), CSYS_OK);
   EXPECT_EQ(name, nullptr);
-  EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-}
-
-TEST(ThreadCreate, FailuresReleaseEverything) {
-  csys_thread thread{};
-  ASSERT_EQ(csys_thread_construct(&thread), CSYS_OK);
-  ASSERT_EQ(csys_thread_create(idle, nullptr, nullptr, &thread), CSYS_OK);  // sets tracking up
-  ASSERT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
-  ASSERT_EQ(csys_thread_destruct(&thread), CSYS_OK);
-  pmtsys_test::sweepAllocationFailures(
-      [&] { return csys_thread_create(idle, nullptr, nullptr, &thread); },
-      [&] { EXPECT_EQ(thread.handle.rep, nullptr); });
-  EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
-  EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);
   EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
 }
 

@@ -211,9 +211,14 @@ bool initialize(NamedObject& named, const ObjectParams& params) {
       return false;
     }
   } else if (owned) {
-    // Before anyone else can see it; nobody can hold it yet, so this cannot fail (or block under
-    // the list lock).
-    os_sys.pthread_mutex_trylock(&shared->lock);
+    // Before anyone else can see it: nobody can hold it yet (nor block us under the list lock),
+    // but a refusal must not hand out a mutex the caller believes it owns.
+    const int rc = os_sys.pthread_mutex_trylock(&shared->lock);
+    if (rc != 0) {
+      os_sys.munmap(memory, sizeof(SharedObject));
+      setLastErrorFromErrno(rc);
+      return false;
+    }
   }
   shared->magic = kMagic;
   const int rc = lockFile(named.fd, F_RDLCK, false);

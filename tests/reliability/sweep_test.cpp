@@ -1,0 +1,302 @@
+// Every scenario runs with its 1st, 2nd, ... allocation failing, and with each OS call that can
+// fail failing at its 1st, 2nd, ... use; once (transient) and from then on (persistent), until a
+// run meets no failure. After every run: the status is success, the injected failure passed up
+// unchanged or one the scenario names; no cleanup frame is open, leak tracking has nothing
+// outstanding, no OS object and no lock is held; under OS faults on Linux no descriptor is left
+// open and every name is free again. LeakSanitizer (the sanitizer leg) checks memory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "csys_cleanup.h"
+#include "csys_memory.h"
+#include "csys_resource.h"
+#include "memory/allocation_internal.h"
+#include "os/os.h"
+#include "reliability/scenarios.h"
+#include "support/fault_loop.h"
+#include "support/os_faults.h"
+#include "support/report_capture.h"
+#include "support/tracking.h"
+#if !defined(_WIN32)
+#include "os/posix/kernel_objects_internal.h"
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace {
+
+using pmtsys_test::Scenario;
+
+int32_t openFrames() {
+  int32_t leaks = -1, valid = 0;
+  csys_cleanupReportLeaks(0, &leaks, &valid);
+  return leaks;
+}
+
+#if !defined(_WIN32)
+long openDescriptors() {
+  const std::filesystem::directory_iterator entries("/proc/self/fd");
+  return std::distance(begin(entries), end(entries));
+}
+
+// A name whose file outlived a failure (a process letting go cannot always tell whether it may
+// remove it) is free all the same: the next creation makes a new object, and no file stays after.
+bool nameIsFree(const std::string& name) {
+  os_handle handle = os_createEvent(false, false, name.c_str());
+  const bool created = handle != nullptr && os_getLastError() == OS_ERROR_SUCCESS;
+  if (handle != nullptr) os_closeHandle(handle);
+  std::string file;
+  return created && os_posix::sharedMemoryName(name.c_str(), &file) &&
+         !std::filesystem::exists("/dev/shm" + file);
+}
+#endif
+
+// What a run must leave as it found it. The library makes some objects on first use and keeps
+// them for the process; until they exist (`settled`), the outstanding sums and the open OS
+// objects may change.
+const pmtsys_test::AssertCapture* g_asserts = nullptr;
+
+struct Snapshot {
+  size_t asserts = g_asserts->count();
+  int32_t frames = openFrames();
+  int32_t sums = pmtsys_test::leakRecords();
+  size_t handles = os_openHandleCount();
+#if !defined(_WIN32)
+  long descriptors = openDescriptors();
+#endif
+  void check(const Scenario& scenario, csys_status status, csys_status injected,
+             bool settled) const {
+    const auto& allowed = scenario.passesUp;
+    const bool failed = CSYS_FAILED(injected);
+    EXPECT_TRUE(status == CSYS_OK || (failed && status == injected) ||
+                (failed && std::find(allowed.begin(), allowed.end(), status) != allowed.end()))
+        << std::hex << status;
+    // A library thread lets go of its last lock just after its end is signalled: a lock that is
+    // not given back soon is held.
+    for (int i = 0; i < 1000 && pmtsys_test::heldOsLocks() != 0; ++i) os_sleep(1);
+    EXPECT_EQ(pmtsys_test::heldOsLocks(), 0);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);  // a block lost by this run
+#endif
+    const Snapshot after;
+    // Every frame the library opens closes: its destructor reports one that did not.
+    if (!scenario.asserts) {
+      EXPECT_EQ(after.asserts, asserts)
+          << g_asserts->reports().back().location << ":" << g_asserts->reports().back().line;
+    }
+    // A frame closed while memory runs out may not get its close recorded (the record may
+    // need to grow) and then stays listed as open.
+    if (status == CSYS_OK) {
+      EXPECT_EQ(after.frames, frames);
+    } else {
+      EXPECT_GE(after.frames, frames);
+    }
+    if (settled) {
+      EXPECT_EQ(after.sums, sums)
+          << pmtsys_test::printedLeakReport(csys_resourceReportLeaks).second;
+      EXPECT_EQ(after.handles, handles);
+    }
+  }
+};
+
+void settle() {
+  static const pmtsys_test::AssertCapture asserts;
+  g_asserts = &asserts;
+  csys_cleanupSetReportLeaksAtShutdown(0);
+  csys_resourceSetReportLeaksAtShutdown(0);
+  pmtsys_test::runNames().clear();
+}
+
+class Sweep : public testing::TestWithParam<size_t> {
+ protected:
+  const Scenario& scenario() const { return pmtsys_test::scenarios()[GetParam()]; }
+};
+
+// Leak tracking keeps its records in 256 buckets that grow as needed. Filling every bucket up
+// (with records far above the ids objects draw) makes each new record of a run an allocation
+// that can fail.
+std::vector<csys_resourceId> g_fillers;
+void starveTracking() {
+  constexpr int32_t kBuckets = 256, kFillerIds = kBuckets * 4096;
+  csys_memory_setOutOfMemoryOnce(false);
+  for (int32_t bucket = 0; bucket < kBuckets; ++bucket) {
+    for (csys_status status = CSYS_OK; CSYS_SUCCEEDED(status);) {
+      const auto serial = static_cast<int32_t>(g_fillers.size());
+      const csys_resourceId filler{kFillerIds + bucket + kBuckets * serial, "filler"};
+      csys_memory_allocCountReset();
+      csys_memory_allocCountSetOutOfMemory(1);
+      status = csys_resourceId_logAction(&filler, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1);
+      csys_memory_allocCountSetOutOfMemory(0);
+      if (CSYS_SUCCEEDED(status)) g_fillers.push_back(filler);
+    }
+  }
+}
+
+TEST_P(Sweep, AllocationFailures) {
+  settle();
+  // The first pass lets the library's own objects come about under the failures; the last two
+  // find leak tracking with no room to spare (scenarios of OS objects and locks).
+  for (const int pass : {0, 1, 2, 3, 4}) {
+    const bool persistent = pass % 2 == 0, starved = pass > 2;
+    if (starved && !scenario().osFaults) break;
+    SCOPED_TRACE(testing::Message() << "pass " << pass);
+    Snapshot before;
+    const auto prepare = [&] {
+      if (starved) starveTracking();
+      csys_memory_setOutOfMemoryOnce(!persistent);
+      pmtsys_test::runNames().clear();
+      pmtsys_test::countOsLocks();
+      before = Snapshot();
+    };
+    const uint32_t points = pmtsys_test::sweepAllocationFailures(
+        scenario().run,
+        [&](csys_status status, bool injected) {
+          before.check(scenario(), status, injected ? CSYS_E_OUT_OF_MEMORY : CSYS_OK, pass > 0);
+        },
+        prepare);
+    pmtsys_test::restoreOsCalls();
+    csys_memory_setOutOfMemoryOnce(false);
+    std::printf("%s, %s%s: %u allocation points\n", scenario().name,
+                pass == 0    ? "first use"
+                : persistent ? "persistent"
+                             : "transient",
+                starved ? ", tracking full" : "", points);
+    if (HasFailure()) break;
+  }
+  for (const auto& filler : g_fillers) {
+    csys_resourceId_logAction(&filler, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1);
+  }
+}
+
+TEST_P(Sweep, OsCallFailures) {
+  if (!scenario().osFaults) GTEST_SKIP() << "no OS work of its own";
+  settle();
+  ASSERT_EQ(scenario().run(), CSYS_OK);  // the library's own objects exist from here on
+  int runs = 0, failures = 0;
+  for (size_t call = 0; call < pmtsys_test::failableOsCallCount(); ++call) {
+    for (const bool persistent : {false, true}) {
+      for (int nth = 1; nth < 100; ++nth) {
+        SCOPED_TRACE(testing::Message() << pmtsys_test::failableOsCallName(call) << " fails at use "
+                                        << nth << (persistent ? " and after" : ""));
+        pmtsys_test::runNames().clear();
+        const Snapshot before;
+        pmtsys_test::failOsCall(call, nth, persistent);
+        const csys_status status = scenario().run();
+        const int injected = pmtsys_test::injectedOsFailures();
+        pmtsys_test::restoreOsCalls();
+        ++runs;
+        failures += injected;
+        // An OS failure may come back as any failure status, but only when one was injected.
+        before.check(scenario(), status, injected > 0 && CSYS_FAILED(status) ? status : CSYS_OK,
+                     true);
+#if !defined(_WIN32)
+        EXPECT_EQ(openDescriptors(), before.descriptors);
+        for (const std::string& name : pmtsys_test::runNames()) {
+          EXPECT_TRUE(nameIsFree(name)) << name;
+        }
+#endif
+        if (HasFailure()) return;
+        if (injected == 0) break;
+      }
+    }
+  }
+  std::printf("%s: %zu calls, %d runs, %d failures injected\n", scenario().name,
+              pmtsys_test::failableOsCallCount(), runs, failures);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, Sweep,
+                         testing::Range<size_t>(0, pmtsys_test::scenarios().size()),
+                         [](const testing::TestParamInfo<size_t>& param) {
+                           std::string name = pmtsys_test::scenarios()[param.param].name;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
+
+// Shutdown runs once per process: each run is a process of its own, after a warm-up that leaves
+// the library with registrations and objects to take down. Exit codes: 0 a failure was injected
+// and everything held, 2 the run met no failure, 1 something did not hold. The runs do not depend
+// on earlier results, since a child process replays the test up to its own run.
+TEST(SweepShutdown, AllocationFailures) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr uint32_t kRuns = 8;
+  uint32_t clean[2] = {};  // the first run of each mode that met no failure
+  for (const bool persistent : {false, true}) {
+    for (uint32_t failAt = 1; failAt <= kRuns; ++failAt) {
+      const auto run = [&] {
+        settle();
+        for (const Scenario& scenario : pmtsys_test::scenarios()) {
+          if (scenario.osFaults && CSYS_FAILED(scenario.run())) std::exit(1);
+        }
+        csys_memory_setOutOfMemoryOnce(!persistent);
+        csys_memory_allocCountReset();
+        csys_memory_allocCountSetOutOfMemory(failAt);
+        const csys_status status = pmtsys_test::shutdownScenario();
+        uint32_t count = 0;
+        csys_memory_allocCountGet(&count);
+        const bool held =
+            (status == CSYS_OK || status == CSYS_E_OUT_OF_MEMORY) && os_openHandleCount() == 0;
+        std::exit(!held ? 1 : count < failAt ? 2 : 0);
+      };
+      EXPECT_EXIT(
+          run(),
+          [&](int exit) {
+            if (clean[persistent] == 0 && testing::ExitedWithCode(2)(exit)) {
+              clean[persistent] = failAt;
+            }
+            return testing::ExitedWithCode(0)(exit) || testing::ExitedWithCode(2)(exit);
+          },
+          "")
+          << "allocation " << failAt << (persistent ? " and after" : "");
+    }
+  }
+  // Checked only now: a child process replays the test up to its own run.
+  for (const bool persistent : {false, true}) {
+    ASSERT_NE(clean[persistent], 0u) << "more than " << kRuns << " allocation points";
+    std::printf("shutdown, %s: %u allocation points\n", persistent ? "persistent" : "transient",
+                clean[persistent] - 1);
+  }
+}
+
+// Every exported name is called by some scenario, and every name called is exported.
+TEST(SweepCoverage, ScenariosCallEveryExportedName) {
+  settle();
+  for (const Scenario& scenario : pmtsys_test::scenarios()) {
+    EXPECT_EQ(scenario.run(), CSYS_OK) << scenario.name;
+  }
+  // The harness's own controls, and shutdown in a process of its own.
+  PMT(csys_memory_allocCountReset)();
+  PMT(csys_memory_allocCountSetOutOfMemory)(0);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(pmtsys_test::shutdownScenario() == CSYS_OK &&
+                                pmtsys_test::calledNames().count("csys_shutdown") == 1
+                            ? 0
+                            : 1),
+              testing::ExitedWithCode(0), "");
+  pmtsys_test::noteCall("csys_shutdown");
+  std::set<std::string> exported;
+  std::ifstream in(PMTSYS_EXPORTS_FILE);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != '#') exported.insert(line);
+  }
+  ASSERT_GT(exported.size(), 300u);
+  const std::set<std::string> called = pmtsys_test::calledNames();
+  for (const std::string& name : exported) {
+    EXPECT_TRUE(called.count(name)) << name << " is called by no scenario";
+  }
+  for (const std::string& name : called) {
+    EXPECT_TRUE(exported.count(name)) << name << " is not exported";
+  }
+}
+
+}  // namespace
