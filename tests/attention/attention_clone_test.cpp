@@ -66,4 +66,7 @@ TEST(AttentionProxies, AProxySeesAClonedCountContinueAndStopsOnARing) {
   EXPECT_EQ(ids(&b.thread).size(), 3u);
   ASSERT_EQ(csys_attentionBecomeProxyForThread(nullptr, nullptr), CSYS_OK);
   EXPECT_EQ(csys_attention_check(), CSYS_OK);
+  for (Thread* t : {&a, &b}) {  // the ring's records hold each other until it is broken
+    EXPECT_EQ(csys_attentionBecomeProxyForThread(&t->thread, &t->thread), CSYS_OK);
+  }
 }
