@@ -3,7 +3,7 @@ PRESET ?= release
 PMTSYS_WERROR ?= OFF
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test check bench format clean asan tsan test-windows
+.PHONY: all build demo test check bench format clean asan tsan test-windows stress
 
 all: build
 
@@ -51,6 +51,20 @@ test-windows:
 
 check:
 	bash .ci/run
+
+# The stress programs (tests/stress) at full size; each prints its cycles and time. The
+# shutdown race ends the library, so it runs in STRESS_SHUTDOWN_RUNS processes of its own.
+STRESS_SHUTDOWN_RUNS ?= 200
+
+stress:
+	cmake --preset $(PRESET) >/dev/null
+	cmake --build --preset $(PRESET) -j $(JOBS) --target test_stress
+	PMTSYS_STRESS=full ./build/$(PRESET)/tests/test_stress --gtest_filter=-StressShutdown.*
+	@start=$$(date +%s%N); for run in $$(seq $(STRESS_SHUTDOWN_RUNS)); do \
+	  ./build/$(PRESET)/tests/test_stress --gtest_brief=1 --gtest_filter=StressShutdown.* \
+	    >/dev/null || { echo "shutdown race failed in run $$run"; exit 1; }; done; \
+	echo "stress shutdown race: $(STRESS_SHUTDOWN_RUNS) processes in" \
+	  "$$(( ($$(date +%s%N) - start) / 1000000 )) ms"
 
 # Runs every benchmark program with JSON output, then writes docs/performance.md's summary and
 # docs/performance-ratios.svg from that JSON (pairs and goals: bench/pairs.txt).

@@ -7,6 +7,7 @@
 #include "cleanup/cleanup_internal.h"
 #include "csys_atomic.h"
 #include "diag/check.h"
+#include "os/os.h"
 
 namespace {
 
@@ -20,12 +21,7 @@ constexpr int kMaxProxyChain = 16;
 // The calling thread's record, cached for the check. A thread cleanup registered with the cache
 // clears it at the thread's end, so it never outlives the per-thread block that keeps the record
 // alive. Within the library's own image the initial-exec model makes it one load.
-#if defined(__ELF__)
-#define CSYS_ATTENTION_TLS_MODEL __attribute__((tls_model("initial-exec")))
-#else
-#define CSYS_ATTENTION_TLS_MODEL
-#endif
-thread_local csys_threadRecord* t_record CSYS_ATTENTION_TLS_MODEL = nullptr;
+thread_local csys_threadRecord* t_record OS_TLS_INITIAL_EXEC = nullptr;
 
 csys_status forgetRecord(void* /*unused*/) {
   t_record = nullptr;

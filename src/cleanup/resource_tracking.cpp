@@ -267,7 +267,7 @@ csys_status freeTable() {
 std::atomic<int32_t> csys_resourceTracking_state{CSYS_RESOURCE_TRACKING_ENABLED};
 csys_holdSlot csys_resourceTracking_holdSlots[CSYS_HOLD_SLOTS];
 alignas(64) std::atomic<uint64_t> csys_resourceTracking_births{0};
-constinit thread_local char csys_resourceTracking_self CSYS_TRACKING_TLS_MODEL = 0;
+constinit thread_local char csys_resourceTracking_self OS_TLS_INITIAL_EXEC = 0;
 
 csys_status csys_resourceTracking_acquiredSlow(const csys_resourceId* rid) {
   if (excluded(rid)) return CSYS_OK;

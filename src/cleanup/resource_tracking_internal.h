@@ -9,6 +9,7 @@
 #include "csys_resource.h"
 #include "csys_status.h"
 #include "csys_sync.h"
+#include "os/os.h"
 
 // Tracking state bits, in one word so that the hot paths test them with one load.
 inline constexpr int32_t CSYS_RESOURCE_TRACKING_INITIALIZED = 1;
@@ -66,12 +67,7 @@ extern csys_holdSlot csys_resourceTracking_holdSlots[CSYS_HOLD_SLOTS];
 extern std::atomic<uint64_t> csys_resourceTracking_births;
 
 // The calling thread, by the address of a variable of its own.
-#if defined(__ELF__)
-#define CSYS_TRACKING_TLS_MODEL __attribute__((tls_model("initial-exec")))
-#else
-#define CSYS_TRACKING_TLS_MODEL
-#endif
-extern constinit thread_local char csys_resourceTracking_self CSYS_TRACKING_TLS_MODEL;
+extern constinit thread_local char csys_resourceTracking_self OS_TLS_INITIAL_EXEC;
 
 // The slot that keeps this id's hold count, or null when the table keeps it.
 inline csys_holdSlot* csys_resourceTracking_slotOf(int32_t id) {

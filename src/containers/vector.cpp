@@ -85,19 +85,11 @@ bool inside(const cstd_vector_* v, const void* address) {
   return v->begin != nullptr && distance(v->begin, address) >= 0 && distance(address, v->end) >= 0;
 }
 
-// Plain element copies of the common sizes compile to single moves.
-void copyElement(void* dest, const void* source, int64_t elementSize) {
-  switch (elementSize) {
-    case 4:
-      std::memcpy(dest, source, 4);
-      break;
-    case 8:
-      std::memcpy(dest, source, 8);
-      break;
-    default:
-      std::memcpy(dest, source, static_cast<size_t>(elementSize));
-      break;
-  }
+// A pushed element of a size other than 4 or 8, reached by a tail call so that the push's fast
+// path needs no stack frame.
+[[gnu::noinline]] csys_status copyPushed(void* dest, const void* source, int64_t elementSize) {
+  std::memcpy(dest, source, static_cast<size_t>(elementSize));
+  return CSYS_OK;
 }
 
 csys_status initialiseTo(cstd_vector_* v, int64_t n) {
@@ -503,10 +495,22 @@ CSYS_API csys_status cstd_vector__pushBack(cstd_vector_* v, const void* element)
       (v->vtable != nullptr && v->vtable->constructCopy != nullptr)) {
     return pushBackSlow(v, element);
   }
-  copyElement(v->end, element, v->elementSize);
+  // The element is copied after the count grows: the copy cannot fail, and a source inside the
+  // vector lies below the old end either way.
+  auto* const end = static_cast<Byte*>(v->end);
+  const int64_t elementSize = v->elementSize;
   ++v->size;
-  v->end = static_cast<Byte*>(v->end) + v->elementSize;
-  return CSYS_OK;
+  v->end = end + elementSize;
+  switch (elementSize) {  // the common sizes as single moves
+    case 4:
+      std::memcpy(end, element, 4);
+      return CSYS_OK;
+    case 8:
+      std::memcpy(end, element, 8);
+      return CSYS_OK;
+    default:
+      return copyPushed(end, element, elementSize);
+  }
 }
 
 CSYS_API csys_status cstd_vector__popBack(cstd_vector_* v) {

@@ -4,6 +4,7 @@
 
 #include "csys_memory.h"
 #include "diag/check.h"
+#include "os/processor.h"
 
 namespace {
 
@@ -11,27 +12,37 @@ namespace {
 // the stores themselves.
 constexpr size_t kInPlaceBytes = 128;
 
-using Wide = unsigned char __attribute__((vector_size(16)));
-
-// Stores `bytes` of `pattern` at `at` and, overlapping, ending at `end`: two stores cover any
-// length from `bytes` to twice that.
+// Stores `pattern` at `at` and, overlapping, ending at `end`: two stores cover any length from
+// one pattern to two.
 template <typename T>
 void storeBothEnds(unsigned char* at, unsigned char* end, T pattern) {
   std::memcpy(at, &pattern, sizeof(T));
   std::memcpy(end - sizeof(T), &pattern, sizeof(T));
 }
 
-void fillInPlace(unsigned char* dest, uint8_t value, size_t size) {
+// 32 to kInPlaceBytes bytes: four overlapping 16-byte stores cover up to 64, eight the rest.
+void fillFrom32(unsigned char* dest, uint8_t value, size_t size) {
+  unsigned char* const end = dest + size;
+  const os_vector16 wide = os_broadcast16(value);
+  os_store16(dest, wide);
+  os_store16(dest + 16, wide);
+  os_store16(end - 32, wide);
+  os_store16(end - 16, wide);
+  if (size > 64) [[unlikely]] {  // keeps the straight path for up to 64 bytes
+    os_store16(dest + 32, wide);
+    os_store16(dest + 48, wide);
+    os_store16(end - 64, wide);
+    os_store16(end - 48, wide);
+  }
+}
+
+// 1 to 31 bytes, two overlapping stores of the widest size that fits.
+void fillBelow32(unsigned char* dest, uint8_t value, size_t size) {
   unsigned char* const end = dest + size;
   if (size >= 16) {
-    const Wide wide = {value, value, value, value, value, value, value, value,
-                       value, value, value, value, value, value, value, value};
-    storeBothEnds(dest, end, wide);
-    if (size > 32) storeBothEnds(dest + 16, end - 16, wide);
-    if (size > 64) {
-      storeBothEnds(dest + 32, end - 32, wide);
-      storeBothEnds(dest + 48, end - 48, wide);
-    }
+    const os_vector16 wide = os_broadcast16(value);
+    os_store16(dest, wide);
+    os_store16(end - 16, wide);
   } else if (size >= 8) {
     storeBothEnds(dest, end, static_cast<uint64_t>(value) * 0x0101010101010101u);
   } else if (size >= 4) {
@@ -43,22 +54,34 @@ void fillInPlace(unsigned char* dest, uint8_t value, size_t size) {
   }
 }
 
+// Every fill but a block of 32 to kInPlaceBytes bytes, reached by a tail call so that the
+// short path needs no stack frame and no test beyond its own.
+[[gnu::noinline]] csys_status fillOther(uint8_t value, intptr_t size, void* dest) {
+  if (dest == nullptr || size < 1) {
+    CSYS_CHECK(size < 1 || dest != nullptr);
+    if (size < 0) return CSYS_E_NEGATIVE_SIZE;
+    return size == 0 ? CSYS_OK : CSYS_E_INVALID_ARGUMENT;
+  }
+  const auto length = static_cast<size_t>(size);
+  if (length < 32) {
+    fillBelow32(static_cast<unsigned char*>(dest), value, length);
+  } else {
+    std::memset(dest, value, length);
+  }
+  return CSYS_OK;
+}
+
 }  // namespace
 
 extern "C" {
 
 CSYS_API csys_status csys_memory_fill(uint8_t value, intptr_t size, void* dest) {
-  if (size > 0 && dest != nullptr) {  // the common case first
-    if (static_cast<size_t>(size) <= kInPlaceBytes) {
-      fillInPlace(static_cast<unsigned char*>(dest), value, static_cast<size_t>(size));
-    } else {
-      std::memset(dest, value, static_cast<size_t>(size));
-    }
+  // One unsigned comparison tests for 32 to kInPlaceBytes bytes (a negative size wraps high).
+  if (static_cast<size_t>(size) - 32 <= kInPlaceBytes - 32 && dest != nullptr) {
+    fillFrom32(static_cast<unsigned char*>(dest), value, static_cast<size_t>(size));
     return CSYS_OK;
   }
-  CSYS_CHECK(size < 1 || dest != nullptr);
-  if (size < 0) return CSYS_E_NEGATIVE_SIZE;
-  return size == 0 ? CSYS_OK : CSYS_E_INVALID_ARGUMENT;
+  return fillOther(value, size, dest);
 }
 
 CSYS_API csys_status csys_memory_fill64(uint8_t value, int64_t size, void* dest) {

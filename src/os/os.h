@@ -240,3 +240,17 @@ bool os_tlsFree(uint32_t index);
 // index. A non-null value leaves the last error alone (callers look at it only after a null).
 void* os_tlsGetValue(uint32_t index);
 bool os_tlsSetValue(uint32_t index, void* value);
+
+// A thread_local of the library's own image read with one load: the initial-exec model of ELF
+// images (the image is loaded with the program or has room in the static TLS block). Windows
+// images have one model only.
+#if defined(__ELF__)
+#define OS_TLS_INITIAL_EXEC __attribute__((tls_model("initial-exec")))
+#else
+#define OS_TLS_INITIAL_EXEC
+#endif
+
+// ---------------------------------------------------------------------------------------------
+// The most memory the process has had resident so far (PeakWorkingSetSize of
+// GetProcessMemoryInfo), in bytes; false with the last error set when the system will not say.
+bool os_peakWorkingSetBytes(uint64_t* bytes);

@@ -30,6 +30,11 @@ inline void os_store16(void* destination, os_vector16 value) {
   _mm_storeu_si128(static_cast<__m128i*>(destination), value);
 }
 
+// Sixteen copies of one byte.
+inline os_vector16 os_broadcast16(uint8_t value) {
+  return _mm_set1_epi8(static_cast<char>(value));
+}
+
 // Non-temporal stores bypass the caches: 16 bytes to a 16-byte aligned address, or 8 anywhere.
 // After them, os_storeFence orders them before later stores.
 inline void os_streamStore16(void* destination, os_vector16 value) {

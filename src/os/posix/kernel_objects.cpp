@@ -186,7 +186,7 @@ os_handle newHandle(KernelObject* object, uint32_t access, uint32_t error) {
     os_setLastError(OS_ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  g_openHandles.fetch_add(1, std::memory_order_relaxed);
+  os_posix::countHandle();
   os_setLastError(error);
   return handle;
 }
@@ -311,13 +311,21 @@ os_handle os_openEvent(const char* name) {
   return openObject(ObjectType::event, name);
 }
 
+void os_posix::countHandle() {
+  g_openHandles.fetch_add(1, std::memory_order_relaxed);
+}
+
+void os_posix::closeOwnHandle(os_handle handle) {
+  releaseReference(handle->object);
+  delete handle;
+}
+
 bool os_closeHandle(os_handle handle) {
   if (handle == nullptr) {
     os_setLastError(OS_ERROR_INVALID_HANDLE);
     return false;
   }
-  releaseReference(handle->object);
-  delete handle;
+  os_posix::closeOwnHandle(handle);
   g_openHandles.fetch_sub(1, std::memory_order_relaxed);
   return true;
 }

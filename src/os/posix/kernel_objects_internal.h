@@ -106,6 +106,12 @@ uint32_t dispatchWait(Waitable* const* objects, uint32_t count, uint32_t millise
 bool dispatchChange(Waitable& object, StateChange change, int32_t releaseCount,
                     int32_t* previousCount);
 
+// Handles (kernel_objects.cpp). Every handle a caller receives counts towards
+// os_openHandleCount until os_closeHandle; a thread's own handle, which this layer keeps for
+// the thread and closes at its end with closeOwnHandle, does not.
+void countHandle();
+void closeOwnHandle(os_handle handle);
+
 // Named objects (named_objects.cpp). namedAcquire creates (`params` given) or opens (`type`
 // only) the object of that name and returns it with one reference for the caller; `existed`
 // tells whether creation found it. Null with the last error set on failure.

@@ -156,11 +156,15 @@ int lockFile(int fd, short type, bool wait) {
 }
 
 // 0 once the name no longer leads to this file; -1 with the last error set when fstat fails.
-long linkCount(int fd) {
+// The same look gives the file's size to whoever asks for it.
+long linkCount(int fd, off_t* size = nullptr) {
   struct stat status {};
   if (os_sys.fstat(fd, &status) != 0) {
     setLastErrorFromErrno(errno);
     return -1;
+  }
+  if (size != nullptr) {
+    *size = status.st_size;
   }
   return static_cast<long>(status.st_nlink);
 }
@@ -225,15 +229,10 @@ bool initialize(NamedObject& named, const ObjectParams& params) {
   return true;
 }
 
-// Maps an object that another live holder built (the caller holds a read lock). False with the
-// last error set, leaving nothing mapped.
-bool attach(NamedObject& named, ObjectType type) {
-  struct stat status {};
-  if (os_sys.fstat(named.fd, &status) != 0) {
-    setLastErrorFromErrno(errno);
-    return false;
-  }
-  if (status.st_size < static_cast<off_t>(sizeof(SharedObject))) {
+// Maps an object that another live holder built (the caller holds a read lock and has looked
+// at the file's size). False with the last error set, leaving nothing mapped.
+bool attach(NamedObject& named, ObjectType type, off_t size) {
+  if (size < static_cast<off_t>(sizeof(SharedObject))) {
     os_setLastError(OS_ERROR_INVALID_HANDLE);
     return false;
   }
@@ -303,17 +302,21 @@ Outcome reach(NamedObject& named, ObjectType type, const ObjectParams* params) {
     os_sys.close(named.fd);
     return Outcome::failed;
   }
-  const long links = linkCount(named.fd);
-  if (links > 0 && attach(named, type)) {
+  off_t size = 0;
+  const long links = linkCount(named.fd, &size);
+  if (links > 0 && attach(named, type, size)) {
     return Outcome::existed;
   }
   os_sys.close(named.fd);
   return links == 0 ? Outcome::retry : Outcome::failed;
 }
 
-KernelObject* findMapped(const std::string& file) {
+// The object this process maps for a name (or, given `file`, under a file name: another name with
+// the same hash), found without building the file name or asking for the user.
+KernelObject* findMapped(const std::string& name, const std::string* file = nullptr) {
   for (KernelObject* object = g_namedObjects; object != nullptr; object = object->named->next) {
-    if (object->named->fd >= 0 && object->named->file == file) {
+    if (object->named->fd >= 0 &&
+        (file != nullptr ? object->named->file == *file : object->named->name == name)) {
       return object;
     }
   }
@@ -417,28 +420,36 @@ KernelObject* namedAcquire(const char* name, ObjectType type, const ObjectParams
     os_setLastError(OS_ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  std::string file = fileNameOf(normalized);
   os_sys.pthread_mutex_lock(&g_namedLock);
   // A child of fork() must not keep its parent's mappings as its own: no object without that.
   if (!g_forkHandlersInstalled &&
       os_sys.pthread_atfork(lockList, unlockList, forgetInheritedFiles) == 0) {
     g_forkHandlersInstalled = true;
   }
-  KernelObject* object = g_forkHandlersInstalled ? findMapped(file) : nullptr;
+  KernelObject* object = nullptr;
   if (!g_forkHandlersInstalled) {
     os_setLastError(OS_ERROR_NOT_ENOUGH_MEMORY);
-  } else if (object == nullptr) {
-    object = mapNamed(std::move(normalized), std::move(file), type, params, existed);
-    if (object != nullptr) {
-      object->named->next = g_namedObjects;
-      g_namedObjects = object;
+  } else if ((object = findMapped(normalized)) != nullptr) {
+    if (object->type != type) {
+      os_setLastError(OS_ERROR_INVALID_HANDLE);
+      object = nullptr;
+    } else {
+      object->references.fetch_add(1, std::memory_order_relaxed);
+      *existed = true;
     }
-  } else if (object->type != type) {
-    os_setLastError(OS_ERROR_INVALID_HANDLE);
-    object = nullptr;
   } else {
-    object->references.fetch_add(1, std::memory_order_relaxed);
-    *existed = true;
+    std::string file = fileNameOf(normalized);
+    if (findMapped(normalized, &file) != nullptr) {
+      // Another name with the same hash, mapped here: our own record lock would not keep us from
+      // building over its object.
+      os_setLastError(OS_ERROR_INVALID_HANDLE);
+    } else {
+      object = mapNamed(std::move(normalized), std::move(file), type, params, existed);
+      if (object != nullptr) {
+        object->named->next = g_namedObjects;
+        g_namedObjects = object;
+      }
+    }
   }
   os_sys.pthread_mutex_unlock(&g_namedLock);
   return object;

@@ -53,6 +53,9 @@ struct os_posixSyscalls {
   int (*sched_setaffinity)(pid_t thread, size_t size, const cpu_set_t* mask) = ::sched_setaffinity;
   uid_t (*getuid)() = ::getuid;
   pid_t (*gettid)() = ::gettid;
+  int (*getrusage)(int who, struct rusage* usage) = [](int who, struct rusage* usage) {
+    return ::getrusage(static_cast<__rusage_who_t>(who), usage);
+  };
   // Threads: attributes, mutexes (robust and process-shared ones too) and condition variables.
   int (*pthread_mutexattr_init)(pthread_mutexattr_t* attributes) = ::pthread_mutexattr_init;
   int (*pthread_mutexattr_destroy)(pthread_mutexattr_t* attributes) = ::pthread_mutexattr_destroy;

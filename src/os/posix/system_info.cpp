@@ -149,3 +149,13 @@ bool os_getVersion(os_versionInfo* info) {
   info->servicePack[0] = '\0';
   return true;
 }
+
+bool os_peakWorkingSetBytes(uint64_t* bytes) {
+  struct rusage usage {};
+  if (os_sys.getrusage(RUSAGE_SELF, &usage) != 0) {
+    os_posix::setLastErrorFromErrno(errno);
+    return false;
+  }
+  *bytes = static_cast<uint64_t>(usage.ru_maxrss) * 1024u;  // Linux counts kilobytes
+  return true;
+}

@@ -39,7 +39,7 @@ void threadEnded(void* self) {
   auto* handle = static_cast<os_handle>(self);
   t_self = nullptr;
   os_posix::dispatchChange(handle->object->waitable, os_posix::StateChange::set, 0, nullptr);
-  os_closeHandle(handle);
+  os_posix::closeOwnHandle(handle);
 }
 
 // The key whose destructor signals a thread's object; made on first need, retried after a
@@ -257,12 +257,17 @@ os_handle os_beginThread(uint32_t stackSize, os_threadStart start, void* argumen
   if (threadId != nullptr) {
     *threadId = static_cast<uint32_t>(tid.load(std::memory_order_acquire));
   }
+  os_posix::countHandle();
   return caller;
 }
 
 os_handle os_duplicateCurrentThread() {
   os_handle self = selfHandle();
-  return self == nullptr ? nullptr : newHandleOn(self->object);
+  os_handle handle = self == nullptr ? nullptr : newHandleOn(self->object);
+  if (handle != nullptr) {
+    os_posix::countHandle();
+  }
+  return handle;
 }
 
 uint32_t os_getCurrentThreadId() {

@@ -4,6 +4,8 @@
 #include "os/os.h"
 #include "os/win32/syscalls.h"
 
+#include <psapi.h>
+
 void os_getSystemInfo(os_systemInfo* info) {
   SYSTEM_INFO system{};
   os_sys.GetSystemInfo(&system);
@@ -40,5 +42,13 @@ bool os_getVersion(os_versionInfo* info) {
   static_assert(sizeof info->servicePack == sizeof version.szCSDVersion);
   std::memcpy(info->servicePack, version.szCSDVersion, sizeof info->servicePack);
   info->servicePack[sizeof info->servicePack - 1] = '\0';
+  return true;
+}
+
+bool os_peakWorkingSetBytes(uint64_t* bytes) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters))) return false;
+  *bytes = counters.PeakWorkingSetSize;
   return true;
 }

@@ -1,0 +1,300 @@
+// Stress: eight threads on each kind of lock, thread churn with thread-local values and cleanups,
+// attention races, shutdown racing with ending threads. Short form (a fiftieth) unless
+// PMTSYS_STRESS=full; each test prints cycles and time. The shutdown test ends the library.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "csys_apiMutex.h"
+#include "csys_attention.h"
+#include "csys_cleanup.h"
+#include "csys_memory.h"
+#include "csys_resource.h"
+#include "csys_sync.h"
+#include "csys_thread.h"
+#include "os/os.h"
+#include "support/platform.h"
+#include "support/report_capture.h"
+#include "support/tracking.h"
+
+namespace {
+
+int sized(int full) {
+  const char* form = std::getenv("PMTSYS_STRESS");
+  return pmtsys_test::stressIterations(form && std::strcmp(form, "full") == 0 ? full : full / 50);
+}
+
+// Prints the figures of a run when it goes out of scope.
+struct Timed {
+  const char* what;
+  long long cycles;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  ~Timed() {
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf("stress %s: %lld cycles in %.2f s\n", what, cycles, took.count());
+  }
+};
+
+// Runs body(0) ... body(count - 1) on library threads and waits for them all.
+void onThreads(int count, const std::function<void(int)>& body) {
+  struct Start {
+    const std::function<void(int)>* body;
+    int index;
+    static uint32_t run(void* self) {
+      (*static_cast<Start*>(self)->body)(static_cast<Start*>(self)->index);
+      return 0;
+    }
+  };
+  std::vector<Start> starts(static_cast<size_t>(count));
+  std::vector<csys_thread> threads(static_cast<size_t>(count));
+  for (size_t i = 0; i < threads.size(); ++i) {
+    starts[i] = {&body, static_cast<int>(i)};
+    EXPECT_EQ(csys_thread_construct(&threads[i]), CSYS_OK);
+    EXPECT_EQ(csys_thread_create(Start::run, &starts[i], nullptr, &threads[i]), CSYS_OK);
+  }
+  for (csys_thread& thread : threads) {
+    EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
+    EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);
+  }
+}
+
+// Sets tracking and the thread singletons up and returns the sums they leave: the baseline.
+int32_t settle() {
+  csys_mutex* global = nullptr;
+  EXPECT_EQ(csys_mutex_getGlobal(&global), CSYS_OK);
+  onThreads(1, [](int) {});
+  return pmtsys_test::leakRecords();
+}
+
+union Lock {
+  csys_criticalSection cs;
+  csys_mutex mutex;
+  csys_apiMutex api;
+};
+
+struct LockKind {
+  const char* name;
+  csys_status (*construct)(Lock*);
+  csys_status (*wait)(Lock*, int32_t* acquired);
+  csys_status (*release)(Lock*);
+  csys_status (*destruct)(Lock*);
+};
+
+const LockKind kLocks[] = {
+    {"criticalSection", [](Lock* l) { return csys_criticalSection_construct(&l->cs); },
+     [](Lock* l, int32_t* a) { return csys_criticalSection_wait(&l->cs, a); },
+     [](Lock* l) { return csys_criticalSection_release(&l->cs); },
+     [](Lock* l) { return csys_criticalSection_destruct(&l->cs); }},
+    {"mutex", [](Lock* l) { return csys_mutex_construct(&l->mutex, 0, nullptr); },
+     [](Lock* l, int32_t* a) { return csys_mutex_wait(&l->mutex, a); },
+     [](Lock* l) { return csys_mutex_unlock(&l->mutex); },
+     [](Lock* l) { return csys_mutex_destruct(&l->mutex); }},
+    {"apiMutex", [](Lock* l) { return csys_apiMutex_construct(&l->api, 0, 0); },
+     [](Lock* l, int32_t* a) {
+       *a = 1;  // no try form: it returns owning the lock or fails
+       return csys_apiMutex_wait(&l->api, 0);
+     },
+     [](Lock* l) { return csys_apiMutex_unlock(&l->api); },
+     [](Lock* l) { return csys_apiMutex_destruct(&l->api); }},
+};
+
+void PrintTo(const LockKind& kind, std::ostream* out) {
+  *out << kind.name;
+}
+
+class LockStress : public ::testing::TestWithParam<LockKind> {};
+
+// A plain counter bumped under the lock ends exact only if no two holders overlapped.
+TEST_P(LockStress, EightThreadsKeepMutualExclusionAndLeaveNoRecord) {
+  const LockKind& kind = GetParam();
+  constexpr int kThreads = 8;
+  const int cycles = sized(1000000);
+  const int32_t records = settle();
+  Lock lock{};
+  ASSERT_EQ(kind.construct(&lock), CSYS_OK);
+  uint64_t counter = 0;
+  std::atomic<int> failures{0}, started{0};
+  {
+    Timed timed{kind.name, static_cast<long long>(kThreads) * cycles};
+    onThreads(kThreads, [&](int) {
+      ++started;
+      while (started < kThreads) os_yield();  // all contend from the start
+      for (int i = 0; i < cycles; ++i) {
+        int32_t acquired = 0;
+        if (kind.wait(&lock, &acquired) == CSYS_OK && acquired == 1) {  // else the count is short
+          ++counter;
+          failures += kind.release(&lock) != CSYS_OK;
+        }
+      }
+    });
+  }
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(counter, static_cast<uint64_t>(kThreads) * static_cast<uint64_t>(cycles));
+  EXPECT_EQ(kind.destruct(&lock), CSYS_OK);
+  EXPECT_EQ(pmtsys_test::leakRecords(), records);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stress, LockStress, ::testing::ValuesIn(kLocks),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+uint32_t g_keys[2];  // a value with a destructor, a block the library frees
+int32_t g_keyFlags[2];
+
+// What thread ends run, counted.
+struct Ends {
+  static inline std::atomic<int> destroyed{0}, cleanups{0};
+  static csys_status destroy(void*) { return ++destroyed, CSYS_OK; }
+  static csys_status freeBlock(void** b) { return ++destroyed, csys_memory_free_internal(b); }
+  static csys_status cleanup(void*) { return ++cleanups, CSYS_OK; }
+};
+
+// What a thread leaves for its end: a value replaced once (destroyed then), a block the library
+// frees, two cleanups. Returns the failures seen.
+int leaveThreadState(int index) {
+  int failures = 0;
+  void* block = nullptr;
+  uintptr_t value = 0;
+  failures += csys_threadLocal_setValueObj(g_keys[0], 1, Ends::destroy) != CSYS_OK;
+  failures += csys_threadLocal_setValueObj(g_keys[0], uintptr_t(index) + 2, Ends::destroy) != 0;
+  failures += csys_memory_alloc_internal(64, &block) != CSYS_OK;
+  failures += csys_threadLocal_setValuePtr(g_keys[1], uintptr_t(block), Ends::freeBlock) != CSYS_OK;
+  failures += csys_threadLocal_getValue(g_keys[0], &value) != CSYS_OK;
+  failures += value != uintptr_t(index) + 2;
+  failures += csys_thread_cleanup_register(Ends::cleanup, nullptr) != CSYS_OK;
+  failures += csys_thread_cleanup_register(Ends::cleanup, nullptr) != CSYS_OK;
+  return failures;
+}
+
+void allocateKeys() {
+  for (int k = 0; k < 2; ++k) EXPECT_EQ(csys_threadLocal_alloc(&g_keys[k], &g_keyFlags[k]), 0);
+  Ends::destroyed = 0;
+  Ends::cleanups = 0;
+}
+
+uint64_t peakBytes() {
+  uint64_t bytes = 0;
+  EXPECT_TRUE(os_peakWorkingSetBytes(&bytes));
+  return bytes;
+}
+
+TEST(Stress, ThreadChurnRunsEveryEndAndLeavesNothingOpenOrGrowing) {
+  allocateKeys();
+  constexpr int kWave = 8;
+  const int waves = std::max(2, sized(10000) / kWave);
+  const int warmUp = std::max(1, waves / 10);
+  std::atomic<int> failures{0};
+  const auto wave = [&](int) { onThreads(kWave, [&](int i) { failures += leaveThreadState(i); }); };
+  for (int w = 0; w < warmUp; ++w) wave(w);
+  const size_t handles = os_openHandleCount();
+  const int32_t records = pmtsys_test::leakRecords();
+  [[maybe_unused]] const uint64_t peak = peakBytes();
+  {
+    Timed timed{"thread churn", static_cast<long long>(waves) * kWave};
+    for (int w = warmUp; w < waves; ++w) wave(w);
+  }
+  const int threads = waves * kWave;
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(Ends::destroyed.load(), 3 * threads);
+  EXPECT_EQ(Ends::cleanups.load(), 2 * threads);
+  EXPECT_EQ(os_openHandleCount(), handles);
+  EXPECT_EQ(pmtsys_test::leakRecords(), records);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Sanitizers hold freed memory back; a plain build must not grow per thread.
+  EXPECT_LT(peakBytes() - peak, uint64_t{16} << 20);
+#endif
+}
+
+// Controllers attach cancels to running workers and detach them while the workers check: each
+// cancel is reported at most once, nothing else is reported, and nothing stays behind.
+TEST(Stress, AttentionAttachDetachAndCheckRaceBetweenThreads) {
+  constexpr int kWorkers = 3;
+  constexpr int kControllers = 2;
+  constexpr csys_status kCancel = -7;
+  const int rounds = sized(100000);
+  const int32_t records = settle();
+  const size_t handles = os_openHandleCount();
+  std::vector<csys_thread> workers(kWorkers);
+  std::atomic<int> ready{0}, fired{0}, attached{0}, finished{0}, failures{0};
+  std::atomic<bool> stop{false};
+  {
+    Timed timed{"attention races", static_cast<long long>(kControllers) * rounds};
+    onThreads(kWorkers + kControllers, [&](int index) {
+      if (index < kWorkers) {
+        csys_thread& self = workers[size_t(index)];
+        failures += csys_thread_construct(&self) != CSYS_OK;
+        failures += csys_thread_getCurrentThread(&self) != CSYS_OK;
+        ++ready;
+        while (!stop) {
+          const csys_status status = csys_attention_check();
+          fired += status == kCancel;
+          failures += status != CSYS_OK && status != kCancel;
+        }
+        return;
+      }
+      while (ready < kWorkers) os_yield();
+      for (int r = 0; r < rounds; ++r) {
+        csys_attentionTag tag;
+        failures += csys_attentionTag_construct(&tag) != CSYS_OK;
+        failures += csys_attentionTag_attachCancel(&tag, &workers[size_t(r % kWorkers)], kCancel) !=
+                    CSYS_OK;
+        ++attached;
+        failures += csys_attentionTag_detachAndDestruct(&tag) != CSYS_OK;
+      }
+      if (++finished == kControllers) stop = true;
+    });
+  }
+  for (csys_thread& worker : workers) EXPECT_EQ(csys_thread_destruct(&worker), CSYS_OK);
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_LE(fired.load(), attached.load());
+  EXPECT_EQ(os_openHandleCount(), handles);
+  EXPECT_EQ(pmtsys_test::leakRecords(), records);
+}
+
+// Threads leave state for their ends and end while the shutdown runs: every value is destroyed
+// and every cleanup runs once, the final stage runs once, and its leak reports print nothing.
+TEST(StressShutdown, ShutdownRacesWithEndingThreads) {
+  csys_cleanupSetReportLeaksAtShutdown(1);
+  csys_resourceSetReportLeaksAtShutdown(1);
+  pmtsys_test::PrintCapture printed;
+  allocateKeys();
+  constexpr int kThreads = 8;
+  struct Shared {
+    std::atomic<int> started{0}, ready{0}, failures{0};
+    std::atomic<bool> go{false};
+  } shared;
+  const auto body = [](void* context) -> uint32_t {
+    auto& state = *static_cast<Shared*>(context);
+    const int index = state.started++;
+    state.failures += leaveThreadState(index);
+    ++state.ready;
+    while (!state.go) os_yield();
+    for (int i = 0; i < index * 20; ++i) {  // ends spread over the shutdown
+      csys_criticalSection cs{};
+      if (csys_criticalSection_construct(&cs) == CSYS_OK) csys_criticalSection_destruct(&cs);
+    }
+    return 0;
+  };
+  // No handles: the last thread to end, whichever it is, runs the final stage.
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(csys_thread_create(body, &shared, nullptr, nullptr), CSYS_OK);
+  }
+  shared.failures += leaveThreadState(0);  // the calling thread's own
+  while (shared.ready < kThreads) os_yield();
+  shared.go = true;
+  const csys_status status = csys_shutdown();
+  EXPECT_TRUE(status == CSYS_OK || status == CSYS_SHUTDOWN_POSTPONED) << status;
+  while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
+  EXPECT_EQ(shared.failures.load(), 0);
+  EXPECT_EQ(Ends::destroyed.load(), 3 * (kThreads + 1));
+  EXPECT_EQ(Ends::cleanups.load(), 2 * (kThreads + 1));
+  EXPECT_EQ(printed.text(), "");
+}
+
+}  // namespace
