@@ -116,12 +116,12 @@ CSYS_API csys_status csys_attentionBecomeProxyForThread(csys_thread* proxy, csys
                                : csys_thread_getCurrentThread(&swapped);
   }
   if (!CSYS_FAILED(status)) {
+    // A proxy that stops gives its old target up too: two records standing in for each other
+    // would otherwise keep each other forever.
     status = csys_attention_underLock(proxyRecord, [&] {
       csys_attention_store(proxyRecord->isProxy, 0);
-      if (becomes) {
-        std::swap(swapped.handle, proxyRecord->proxyFor.handle);
-        csys_attention_store(proxyRecord->isProxy, 1);
-      }
+      std::swap(swapped.handle, proxyRecord->proxyFor.handle);
+      if (becomes) csys_attention_store(proxyRecord->isProxy, 1);
       return CSYS_OK;
     });
   }

@@ -22,6 +22,8 @@ TEST(AttentionClones, AGroupStandsBetweenMarkersOldestFirstAndDetachesWhole) {
   EXPECT_EQ(csys_attentionTag_detach(&group.tag), CSYS_OK);
   EXPECT_EQ(ids(nullptr), std::vector<uint32_t>{own.tag.id});
   EXPECT_EQ(ids(&source.thread).size(), 3u);
+  EXPECT_EQ(csys_attentionTag_detach(&own.tag),
+            CSYS_OK);  // the calling thread's list outlives the test
 }
 
 // The worker's clone expires at the source's deadline; the source's own tag then leaves
@@ -64,4 +66,7 @@ TEST(AttentionProxies, AProxySeesAClonedCountContinueAndStopsOnARing) {
   EXPECT_EQ(ids(&b.thread).size(), 3u);
   ASSERT_EQ(csys_attentionBecomeProxyForThread(nullptr, nullptr), CSYS_OK);
   EXPECT_EQ(csys_attention_check(), CSYS_OK);
+  for (Thread* t : {&a, &b}) {  // the ring's records hold each other until it is broken
+    EXPECT_EQ(csys_attentionBecomeProxyForThread(&t->thread, &t->thread), CSYS_OK);
+  }
 }

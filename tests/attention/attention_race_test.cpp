@@ -21,17 +21,13 @@ TEST(AttentionRaces, AttachRacingWithTheTargetsEndLandsOrIsRefused) {
   }
 }
 
-// Each cancel is reported once by the checking worker or removed by the detach. A clone made
-// before the source's detach fires in its worker (marking a source that is gone or leaves
-// silently); one made after has nothing of it.
-TEST(AttentionRaces, DetachRacesWithFireAndCloneRacesWithTheSourcesDetach) {
+// A clone made before the source's detach fires in its worker (marking a source that is gone or
+// leaves silently); one made after has nothing of it.
+TEST(AttentionRaces, CloneRacesWithTheSourcesDetach) {
   const int rounds = stressIterations(2000);
-  std::atomic<int> stop{0}, seen{0};
-  Thread self, checker, cloner;
+  std::atomic<int> stop{0};
+  Thread self, cloner;
   self.current();
-  checker.start([&] {
-    while (!stop) seen += csys_attention_check() == -1 ? 1 : 0;
-  });
   cloner.start([&] {
     while (!stop) {
       Tag group;
@@ -43,12 +39,10 @@ TEST(AttentionRaces, DetachRacesWithFireAndCloneRacesWithTheSourcesDetach) {
   });
   for (int i = 0; i < rounds; ++i) {
     Tag t;
-    ASSERT_EQ(csys_attentionTag_attachCancel(&t.tag, i % 2 ? &checker.thread : nullptr, -1), 0);
+    ASSERT_EQ(csys_attentionTag_attachCancel(&t.tag, nullptr, -1), 0);
     ASSERT_EQ(csys_attentionTag_detach(&t.tag), CSYS_OK);
   }
   stop = 1;
-  checker.join();
   cloner.join();
-  EXPECT_LE(seen.load(), rounds / 2);
   EXPECT_TRUE(ids(nullptr).empty());
 }

@@ -1,6 +1,5 @@
 // Reference-counted handles of both schemes: the handle states that failing table operations and
-// destroys leave, empty and stale handles, self-assignment, null arguments, broken invariants, and
-// const handles matching plain ones.
+// destroys leave, empty and stale handles, self-assignment, null arguments and broken invariants.
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -174,32 +173,6 @@ TEST(Ptrh, BrokenInvariantsAreReportedAndTheCallerGoesOn) {
   EXPECT_EQ(g_frees, 1);
   EXPECT_EQ(cstd_ptrh_detach(nullptr), CSYS_OK);  // a programming error: reported
   EXPECT_EQ(asserts.count(), 5u);
-}
-
-// On a default block that is its own whole: the default release must not write through the field
-// it frees, and the last drop, through a const handle, must free it.
-TEST(PtrhConst, GivesThePlainHandlesResults) {
-  cstd_shared* block = nullptr;
-  ASSERT_EQ(csys_memory_alloc(sizeof(cstd_shared), &block), CSYS_OK);
-  ASSERT_EQ(cstd_shared_init(block, block), CSYS_OK);
-  cstd_ptrh plain{};
-  cstd_ptrhConst first{}, second{};
-  int32_t count = 0;
-  const void* whole = nullptr;
-  ASSERT_EQ(cstd_ptrh_construct(&plain, block), CSYS_OK);
-  ASSERT_EQ(cstd_ptrhConst_constructConstCopy(&first, &plain), CSYS_OK);
-  ASSERT_EQ(cstd_ptrhConst_constructCopy(&second, &first), CSYS_OK);
-  EXPECT_EQ(cstd_ptrhConst_assignConst(&second, &plain), CSYS_OK);
-  EXPECT_EQ(cstd_ptrhConst_getRefCount(&second, &count), CSYS_OK);
-  EXPECT_EQ(cstd_ptrhConst_getWholeShared(&second, &whole), CSYS_OK);
-  EXPECT_EQ(cstd_ptrhConst_getWholeShared(nullptr, &whole), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(count, 3);
-  EXPECT_EQ(whole, block);
-  EXPECT_EQ(cstd_ptrh_destruct(&plain), CSYS_OK);
-  EXPECT_EQ(cstd_ptrhConst_assignShared(&first, nullptr), CSYS_OK);
-  EXPECT_EQ(cstd_ptrhConst_detach(&second), CSYS_OK);
-  EXPECT_EQ(first.shared, nullptr);
-  EXPECT_EQ(second.shared, nullptr);
 }
 
 }  // namespace

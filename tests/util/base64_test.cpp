@@ -1,6 +1,6 @@
 // Base64: one table of texts (the RFC 4648 vectors, blanks in every place, every malformed form)
 // through both decoders at exact and one-byte-short room, the RFC vectors through both encoders,
-// every byte value in a group, refused sizes and nulls, and allocation-failure sweeps.
+// every byte value in a group, refused sizes and nulls, and allocation failures of the copy.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -79,11 +79,11 @@ TEST(Base64, RefusesNullsAndSizesBeyond32Bits) {
   EXPECT_EQ(csec_base64_encode(3221225470u, &byte, &text), CSYS_E_NEGATIVE_SIZE);
   EXPECT_EQ(csec_base64_encodeToDest(UINT32_MAX, &byte, UINT32_MAX, dest), CSYS_E_NEGATIVE_SIZE);
   EXPECT_EQ(text, nullptr);
-  for (const char* source : {"Zm9vYmFy", "Zm9v\nYmFy"}) {
-    pmtsys_test::sweepAllocationFailures([&] { return csec_base64_decode(source, &length, &out); },
-                                         [&] { EXPECT_EQ(out, nullptr); });
-    csys_memory_free(&out);
-  }
+  // Text with blanks decodes from a copy: allocations that blank-free text never makes.
+  pmtsys_test::sweepAllocationFailures(
+      [&] { return csec_base64_decode("Zm9v\nYmFy", &length, &out); },
+      [&] { EXPECT_EQ(out, nullptr); });
+  csys_memory_free(&out);
 }
 
 }  // namespace
