@@ -218,6 +218,13 @@ const Failable kFailable[] = {
     PMT_FAILABLE(pthread_mutex_clocklock, withResult, EAGAIN),
     PMT_FAILABLE(pthread_condattr_init, withResult, ENOMEM),
     PMT_FAILABLE(pthread_cond_init, withResult, EAGAIN),
+    PMT_FAILABLE(pthread_create, withResult, EAGAIN),
+    PMT_FAILABLE(pthread_key_create, withResult, EAGAIN),
+    PMT_FAILABLE(pthread_setspecific, withResult, ENOMEM),
+    PMT_FAILABLE(sched_getaffinity, marker, EINVAL, -1),
+    PMT_FAILABLE(sched_setaffinity, marker, EINVAL, -1),
+    PMT_FAILABLE(setpriority, marker, EACCES, -1),
+    PMT_FAILABLE(fopen, zero, EMFILE),
 };
 
 void countLocks() {
