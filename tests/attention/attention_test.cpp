@@ -1,29 +1,79 @@
-// Tag kinds, entry ids and removal, and the road of one time-out through a worker's frames.
+// Attention: tag kinds, entry ids and their order, deadlines on a clock under the test's control,
+// one time-out's road through a worker's frames, cloned groups and proxies across threads, and
+// races with one defined outcome each (run many times; the TSan leg checks them).
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <thread>
 
-#include "attention_support.h"
+#include "attention/attention_internal.h"
 #include "cleanup/cleanup_internal.h"
 #include "csys_memory.h"
+#include "support/platform.h"
+#include "timing/clock_internal.h"
 
-using namespace pmtsys_test;
+namespace {
 
-static constexpr csys_status kCustom = CSYS_STATUS(0x80001234u);
+using pmtsys_test::stressIterations;
 
-struct KindCase {
-  const char* name;
-  std::function<csys_status(csys_attentionTag*)> attach;
-  csys_status attached;
-  std::vector<csys_status> checks = {};  // what successive checks return
-  size_t stays = 0;                      // entries left afterwards
+struct Tag {
+  csys_attentionTag tag;
+  Tag() { csys_attentionTag_construct(&tag); }
+  ~Tag() { csys_attentionTag_destruct(&tag); }
 };
+
+// A library thread running a closure, the calling thread, or the record of a thread never
+// started (only attach, detach, clones and proxies reach its list).
+struct Thread {
+  csys_thread thread{};
+  std::function<void()> body;
+  ~Thread() { csys_thread_destruct(&thread); }
+  void start(std::function<void()> run) {
+    body = std::move(run);
+    const csys_threadFunc main = [](void* f) { return (*static_cast<decltype(body)*>(f))(), 0u; };
+    ASSERT_EQ(csys_thread_create(main, &body, nullptr, &thread), CSYS_OK);
+  }
+  void join() { ASSERT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK); }
+  void current() { ASSERT_EQ(csys_thread_getCurrentThread(&thread), CSYS_OK); }
+  void unstarted() { ASSERT_EQ(csys_thread_createRecord(&thread, 0), CSYS_OK); }
+};
+
+// While it lives, the system clock moves only when told (calibrated on the real clock first).
+struct FakeClock {
+  static inline std::atomic<uint64_t> ticks{uint64_t{1} << 40};
+  csys_timer timer;
+  csys_status calibrated = csys_timer_init(&timer, 0);
+  double perSecond = double(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS));
+  FakeClock() {
+    csys_clock_replaceTickReader(CSYS_CLOCK_SYSTEM_TICKS, [](csys_timerTicks* t) {
+      *t = csys_timerTicks_fromU64(ticks.load());
+    });
+  }
+  ~FakeClock() { csys_clock_replaceTickReader(CSYS_CLOCK_SYSTEM_TICKS, nullptr); }
+  void advance(double seconds) { ticks += static_cast<uint64_t>(seconds * perSecond); }
+};
+
+// The entry ids of a thread's list (null: the calling thread), front to back.
+inline std::vector<uint32_t> ids(csys_thread* thread) {
+  csys_threadRecord* record = nullptr;
+  std::vector<uint32_t> out;
+  EXPECT_EQ(csys_attention_findRecord(thread, &record), CSYS_OK);
+  for (auto* e = record->attention->next; e != nullptr; e = e->next) out.push_back(e->id);
+  return out;
+}
+
+constexpr csys_status kCustom = CSYS_STATUS(0x80001234u);
 
 #define ATTACH(call) [](csys_attentionTag* t) { return csys_attentionTag_##call; }
 
 TEST(AttentionKinds, EachKindReportsAndLeavesAsItShouldAndBadArgumentsAttachNothing) {
   const csys_status ok = CSYS_OK, bad = CSYS_E_INVALID_ARGUMENT, out = CSYS_E_TIMEOUT;
+  // (attach, its status, what successive checks return, entries left afterwards)
   // clang-format off
-  const KindCase cases[] = {
+  const struct { const char* name; csys_status (*attach)(csys_attentionTag*); csys_status attached;
+                 std::vector<csys_status> checks = {}; size_t stays = 0; } cases[] = {
       {"timeout 0", ATTACH(attachTimeout(t, nullptr, 0.0)), ok, {out, ok}, 0},
       {"cancel", ATTACH(attachCancel(t, nullptr, kCustom)), ok, {kCustom, ok}, 0},
       {"counted 3", ATTACH(attachCountedTimeout(t, nullptr, 3)), ok, {ok, ok, out, ok}, 0},
@@ -38,7 +88,7 @@ TEST(AttentionKinds, EachKindReportsAndLeavesAsItShouldAndBadArgumentsAttachNoth
       {"periodic 0", ATTACH(attachPeriodicCancel(t, nullptr, 1.0, 0)), bad},
   };
   // clang-format on
-  for (const KindCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Tag tag;
     ASSERT_EQ(c.attach(&tag.tag), c.attached);
@@ -75,8 +125,8 @@ TEST(AttentionKinds, CountedTimeoutsRecordCheckTimesAndCountChecks) {
   EXPECT_TRUE(csys_timerTicks_toU64(ticks[1]) != 0 && csys_timerTicks_toU64(ticks[2]) == 0);
   csys_attention_detachTimerTicksList();
   csys_attentionTag_attachCountedTimeout(&tag.tag, nullptr, CSYS_ATTENTION_COUNTING_MODE);
-  for (int i = 0; i < 7; ++i) csys_attention_check();
   uint32_t checks = 0;
+  for (int i = 0; i < 7; ++i) csys_attention_check();
   csys_attention_getNumAttentionChecks(&checks);
   EXPECT_EQ(checks, 7u);
   EXPECT_EQ(csys_attentionTag_detach(&tag.tag), CSYS_OK);  // counting mode never fires
@@ -117,3 +167,115 @@ TEST(AttentionRoad, AControllersTimeoutUnwindsTheWorkersFrames) {
   EXPECT_TRUE(csys_cleanupReportLeaks(0, &leaks, &valid) == CSYS_OK && leaks == 0);
   EXPECT_EQ(csys_attentionTag_detach(&tag.tag), CSYS_E_THREAD_ENDED);
 }
+
+TEST(AttentionClones, AGroupStandsBetweenMarkersOldestFirstAndDetachesWhole) {
+  Thread source;
+  source.unstarted();
+  Tag own, group, tags[3];
+  for (csys_thread* from : {static_cast<csys_thread*>(nullptr), &source.thread}) {  // nothing
+    EXPECT_EQ(csys_attentionTag_attachClonesFromThread(&group.tag, nullptr, from), CSYS_OK);
+    EXPECT_EQ(group.tag.id, CSYS_ATTENTION_NO_ID);
+  }
+  ASSERT_EQ(csys_attentionTag_attachTimeout(&own.tag, nullptr, 60.0), CSYS_OK);
+  for (Tag& t : tags) ASSERT_EQ(csys_attentionTag_attachTimeout(&t.tag, &source.thread, 9.0), 0);
+  ASSERT_EQ(csys_attentionTag_attachClonesFromThread(&group.tag, nullptr, &source.thread), CSYS_OK);
+  // Clones draw their ids newest first and stand oldest first.
+  const std::vector<uint32_t> l = ids(nullptr);
+  ASSERT_EQ(l.size(), 6u);
+  EXPECT_TRUE(l[0] == group.tag.id && l[4] == group.tag.id && l[5] == own.tag.id);
+  EXPECT_TRUE(l[1] > l[2] && l[2] > l[3]);
+  EXPECT_EQ(csys_attentionTag_detach(&group.tag), CSYS_OK);
+  EXPECT_EQ(ids(nullptr), std::vector<uint32_t>{own.tag.id});
+  EXPECT_EQ(ids(&source.thread).size(), 3u);
+  EXPECT_EQ(csys_attentionTag_detach(&own.tag), CSYS_OK);  // the list outlives the test
+}
+
+// The worker's clone expires at the source's deadline; the source's own tag then leaves
+// silently, so the expiry is reported once.
+TEST(AttentionClones, AClonedTimeoutFiresAtTheSourcesDeadlineAndIsReportedOnce) {
+  FakeClock clock;
+  Thread self, worker;
+  self.current();
+  Tag source;
+  ASSERT_EQ(csys_attentionTag_attachTimeout(&source.tag, nullptr, 1.0), CSYS_OK);
+  clock.advance(0.5);
+  worker.start([&] {
+    Tag group;
+    EXPECT_EQ(csys_attentionTag_attachClonesFromThread(&group.tag, nullptr, &self.thread), CSYS_OK);
+    EXPECT_EQ(csys_attention_check(), CSYS_OK);
+    clock.advance(0.6);
+    EXPECT_EQ(csys_attention_check(), CSYS_E_TIMEOUT);
+  });
+  worker.join();
+  EXPECT_EQ(csys_attention_check(), CSYS_OK);
+  EXPECT_TRUE(ids(nullptr).empty());
+}
+
+// A proxy's checks report its target's tags (a cloned count continuing from its source's) and
+// leave them in the target's list; a ring of proxies ends.
+TEST(AttentionProxies, AProxySeesAClonedCountContinueAndStopsOnARing) {
+  Thread a, b;
+  a.unstarted();
+  b.unstarted();
+  Tag counted, group;
+  ASSERT_EQ(csys_attentionTag_attachCountedTimeout(&counted.tag, nullptr, 10), CSYS_OK);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(csys_attention_check(), CSYS_OK);
+  ASSERT_EQ(csys_attentionTag_attachClonesFromThread(&group.tag, &b.thread, nullptr), CSYS_OK);
+  ASSERT_EQ(csys_attentionTag_detach(&counted.tag), CSYS_OK);
+  ASSERT_EQ(csys_attentionBecomeProxyForThread(&a.thread, &b.thread), CSYS_OK);
+  ASSERT_EQ(csys_attentionBecomeProxyForThread(&b.thread, &a.thread), CSYS_OK);
+  ASSERT_EQ(csys_attentionBecomeProxyForThread(nullptr, &a.thread), CSYS_OK);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(csys_attention_check(), CSYS_OK);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(csys_attention_check(), CSYS_E_TIMEOUT);
+  EXPECT_EQ(ids(&b.thread).size(), 3u);
+  ASSERT_EQ(csys_attentionBecomeProxyForThread(nullptr, nullptr), CSYS_OK);
+  EXPECT_EQ(csys_attention_check(), CSYS_OK);
+  for (Thread* t : {&a, &b}) {  // the ring's records hold each other until it is broken
+    EXPECT_EQ(csys_attentionBecomeProxyForThread(&t->thread, &t->thread), CSYS_OK);
+  }
+}
+
+// The entry is attached before the end destroys the list, or the attach is refused; after the
+// end, attaching and checking through a proxy are refused.
+TEST(AttentionRaces, AttachRacingWithTheTargetsEndLandsOrIsRefused) {
+  for (int i = stressIterations(300); i > 0; --i) {
+    Thread target;
+    target.start([] {});
+    Tag tag;
+    const csys_status status = csys_attentionTag_attachTimeout(&tag.tag, &target.thread, 60.0);
+    EXPECT_TRUE(status == CSYS_OK || status == CSYS_E_THREAD_ENDED) << status;
+    target.join();
+    EXPECT_EQ(csys_attentionTag_attachCancel(&tag.tag, &target.thread, -1), CSYS_E_THREAD_ENDED);
+    EXPECT_EQ(csys_attentionBecomeProxyForThread(nullptr, &target.thread), CSYS_OK);
+    EXPECT_EQ(csys_attention_check(), CSYS_E_THREAD_ENDED);
+    EXPECT_EQ(csys_attentionBecomeProxyForThread(nullptr, nullptr), CSYS_OK);
+  }
+}
+
+// A clone made before the source's detach fires in its worker (marking a source that is gone or
+// leaves silently); one made after has nothing of it.
+TEST(AttentionRaces, CloneRacesWithTheSourcesDetach) {
+  const int rounds = stressIterations(2000);
+  std::atomic<int> stop{0};
+  Thread self, cloner;
+  self.current();
+  cloner.start([&] {
+    while (!stop) {
+      Tag group;
+      ASSERT_EQ(csys_attentionTag_attachClonesFromThread(&group.tag, nullptr, &self.thread), 0);
+      const csys_status status = csys_attention_check();
+      EXPECT_TRUE(status == CSYS_OK || status == -1) << status;
+      ASSERT_EQ(csys_attentionTag_detach(&group.tag), CSYS_OK);
+    }
+  });
+  for (int i = 0; i < rounds; ++i) {
+    Tag t;
+    ASSERT_EQ(csys_attentionTag_attachCancel(&t.tag, nullptr, -1), 0);
+    ASSERT_EQ(csys_attentionTag_detach(&t.tag), CSYS_OK);
+  }
+  stop = 1;
+  cloner.join();
+  EXPECT_TRUE(ids(nullptr).empty());
+}
+
+}  // namespace

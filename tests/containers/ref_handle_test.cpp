@@ -13,11 +13,11 @@ namespace {
 
 constexpr csys_status kFailure = CSYS_STATUS(0x80000777u);
 
-// Which operations are to fail.
+// Which operations are to fail, and the frees seen.
 struct Log {
   bool failIncrement, failDecrement, failFree;
+  int frees;
 } g_log;
-int g_frees;
 
 // Both headers, the rep one first as that scheme requires; the shared block counts in `count`.
 struct Object {
@@ -29,8 +29,7 @@ struct Object {
 // The rep destroy frees through (and nulls) the variable it is given: a copy, not the header's
 // field. The shared release must not write through the block's field, so it frees a copy.
 csys_status freeObject(void** obj) {
-  ++g_frees;
-  return g_log.failFree ? kFailure : csys_memory_free(obj);
+  return ++g_log.frees, g_log.failFree ? kFailure : csys_memory_free(obj);
 }
 template <bool Log::*fail, cstd_shared_countFunc change>
 csys_status countOrFail(int32_t* count, int32_t* newCount, void* whole, uintptr_t context) {
@@ -52,7 +51,6 @@ Object* newObject() {
   const cstd_shared_initParams params{0, &object->count, &kTable};
   EXPECT_EQ(cstd_shared_initCustom(&object->shared, object, &params), CSYS_OK);
   g_log = {};
-  g_frees = 0;
   return object;
 }
 
@@ -104,13 +102,13 @@ TYPED_TEST(SharedAndRep, CountsBoundariesAndAFailingFree) {
   EXPECT_EQ(std::pair(S::count(a), S::count(b)), std::pair(1, 2));
   EXPECT_EQ(S::drop(&onA), CSYS_OK);  // the last reference on a
   EXPECT_EQ(S::drop(&onB), CSYS_OK);
-  EXPECT_EQ(g_frees, 1);
+  EXPECT_EQ(g_log.frees, 1);
   g_log.failFree = true;  // returned, and the handle emptied all the same
   EXPECT_EQ(S::drop(&moving), kFailure);
   EXPECT_EQ(S::whole(&moving, &whole), CSYS_OK);  // empty: no whole, and drops nothing
   EXPECT_EQ(whole, nullptr);
   EXPECT_EQ(S::drop(&moving), CSYS_OK);
-  EXPECT_EQ(g_frees, 2);
+  EXPECT_EQ(g_log.frees, 2);
   csys_memory_free(&b);
 }
 
@@ -142,7 +140,7 @@ TEST(Ptrh, FailingTableOperationsLeaveTheDocumentedStates) {
   g_log.failFree = true;
   EXPECT_EQ(cstd_ptrh_assignShared(&onA, &b->shared), kFailure);
   EXPECT_EQ(onA.shared, &a->shared);
-  EXPECT_EQ(g_frees, 1);
+  EXPECT_EQ(g_log.frees, 1);
   csys_memory_free(&a);
   csys_memory_free(&b);
 }
@@ -170,7 +168,7 @@ TEST(Ptrh, BrokenInvariantsAreReportedAndTheCallerGoesOn) {
   object->shared = {&lying, object, 0, &object->shared.ownCount, 0};
   ASSERT_EQ(cstd_ptrh_construct(&handle, &object->shared), CSYS_OK);
   EXPECT_EQ(cstd_ptrh_destruct(&handle), CSYS_OK);
-  EXPECT_EQ(g_frees, 1);
+  EXPECT_EQ(g_log.frees, 1);
   EXPECT_EQ(cstd_ptrh_detach(nullptr), CSYS_OK);  // a programming error: reported
   EXPECT_EQ(asserts.count(), 5u);
 }

@@ -1,10 +1,11 @@
 // The print output and its hooks, the diagnostic stream, the system-log hooks and the status
-// nesting counters.
+// nesting counters: their exact texts and forwarded values.
 #include <gtest/gtest.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "csys_print.h"
 #include "support/report_capture.h"
@@ -12,22 +13,8 @@
 namespace {
 
 FILE* g_hookStream = nullptr;
-std::string g_hookText;
-int g_flushCalls = 0;
-
-int recordPrint(FILE* stream, const char* format, va_list args) {
-  g_hookStream = stream;
-  char buffer[256];
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  g_hookText += buffer;
-  return 0;
-}
-
-int recordFlush(FILE* stream) {
-  g_hookStream = stream;
-  ++g_flushCalls;
-  return 0;
-}
+std::string g_hooked, g_diag;
+int g_flushes = 0;
 
 std::string readAll(FILE* file) {
   std::rewind(file);
@@ -36,41 +23,39 @@ std::string readAll(FILE* file) {
   return text;
 }
 
-class Print : public ::testing::Test {
- protected:
-  void TearDown() override {
-    csys_printfASetHooks(nullptr);
-    csys_printfSetOutput(nullptr);
-  }
-};
-
-TEST_F(Print, HooksReplaceExactlyTheStepTheyName) {
+TEST(Print, HooksReplaceExactlyTheStepTheyName) {
   FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
   csys_printfSetOutput(file);
-  g_hookText.clear();
-  g_flushCalls = 0;
-
   csys_printfAHooks hooks{reinterpret_cast<csys_printfAFlushHookFunc>(1), nullptr};
   ASSERT_EQ(csys_printfAHooks_init(&hooks), CSYS_OK);
   EXPECT_EQ(hooks.flushHook, nullptr);
-  hooks.printHook = recordPrint;
-  csys_printfASetHooks(&hooks);
-  csys_printfA("hooked %s", "text");
-  EXPECT_EQ(g_hookText, "hooked text");
-  EXPECT_EQ(g_hookStream, file);
-  EXPECT_EQ(readAll(file), "");  // the runtime's vfprintf did not run
-
-  hooks = {recordFlush, nullptr};
-  csys_printfASetHooks(&hooks);
-  csys_printfA("plain %d", 7);
-  EXPECT_EQ(g_flushCalls, 1);
-  EXPECT_EQ(readAll(file), "plain 7");
-
-  csys_printfASetHooks(nullptr);
-  csys_printfA(" again");
-  EXPECT_EQ(g_flushCalls, 1);
-  EXPECT_EQ(readAll(file), "plain 7 again");
+  const csys_printfAPrintHookFunc print = [](FILE* stream, const char* format, va_list args) {
+    char buffer[256];
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    g_hooked += buffer;
+    g_hookStream = stream;
+    return 0;
+  };
+  const csys_printfAFlushHookFunc flush = [](FILE* stream) {
+    return ++g_flushes, g_hookStream = stream, 0;
+  };
+  // The hooks of each print (null: none) and the file's text, the hooked text and the flushes
+  // after it; the runtime's vfprintf writes only when no print hook is installed.
+  const csys_printfAHooks printOnly{nullptr, print}, flushOnly{flush, nullptr};
+  // clang-format off
+  const struct { const csys_printfAHooks* hooks; const char *file, *hooked; int flushes; } rows[] = {
+      {&printOnly, "", "text 0", 0}, {&flushOnly, "text 1", "text 0", 1},
+      {nullptr, "text 1text 2", "text 0", 1}};
+  // clang-format on
+  for (int i = 0; i < 3; ++i) {
+    g_hookStream = nullptr;
+    csys_printfASetHooks(rows[i].hooks);
+    EXPECT_EQ(csys_printfA("%s %d", "text", i), CSYS_OK);
+    EXPECT_EQ(std::make_tuple(readAll(file), g_hooked, g_flushes),
+              std::make_tuple(rows[i].file, rows[i].hooked, rows[i].flushes));
+    EXPECT_EQ(g_hookStream, rows[i].hooks != nullptr ? file : nullptr);
+  }
   csys_printfSetOutput(nullptr);  // back to the default
   FILE* output = nullptr;
   EXPECT_EQ(csys_printfGetOutput(&output), CSYS_OK);
@@ -78,79 +63,58 @@ TEST_F(Print, HooksReplaceExactlyTheStepTheyName) {
   std::fclose(file);
 }
 
-std::string g_diagText;
-int recordDiag(const char* text) {
-  g_diagText = text;
-  return 0;
-}
-
 TEST(DiagStream, FormatsCutsAndForwards) {
   cfDiagPrint2(0, "dropped %d", 1);  // nothing installed: formatted and discarded
-  cfSetDiagStream(recordDiag);
+  cfSetDiagStream([](const char* text) { return g_diag = text, 0; });
   cfDiagPrint2(99, "diag %s %d", "line", 5);
-  EXPECT_EQ(g_diagText, "diag line 5");
-  const std::string longText(2000, 'd');
-  cfDiagPrint2(0, "%s", longText.c_str());
-  EXPECT_EQ(g_diagText, std::string(1023, 'd'));
+  EXPECT_EQ(g_diag, "diag line 5");
+  cfDiagPrint2(0, "%s", std::string(2000, 'd').c_str());
+  EXPECT_EQ(g_diag, std::string(1023, 'd'));
   cfSetDiagStream(nullptr);
 }
 
-struct Event {
-  uint32_t proxy, id;
-  uintptr_t data;
-};
-Event g_event;
-csys_status recordEvent(uint32_t proxy, uint32_t id, uintptr_t data) {
-  g_event = {proxy, id, data};
-  return CSYS_STATUS(0x80001234u);
-}
-
 TEST(SystemLog, ForwardsToInstalledFunctions) {
-  EXPECT_EQ(csys_log_addSystemEvent(1, 2), CSYS_OK);
-  EXPECT_EQ(csys_log_addSystemEventProxyID(1, 2, 3), CSYS_OK);
-  ASSERT_EQ(csys_log_installSystemLog(recordEvent, recordEvent), CSYS_OK);
+  static std::tuple<uint32_t, uint32_t, uintptr_t> event;
+  const csys_log_systemEventFunc record = [](uint32_t proxy, uint32_t id, uintptr_t data) {
+    event = {proxy, id, data};
+    return CSYS_STATUS(0x80001234u);
+  };
+  EXPECT_EQ(csys_log_addSystemEvent(1, 2) | csys_log_addSystemEventProxyID(1, 2, 3), CSYS_OK);
+  ASSERT_EQ(csys_log_installSystemLog(record, record), CSYS_OK);
   EXPECT_EQ(csys_log_addSystemEvent(11, 12), CSYS_STATUS(0x80001234u));
-  EXPECT_EQ(g_event.proxy, 0u);  // the plain entry point passes proxy id 0
-  EXPECT_EQ(g_event.id, 11u);
-  EXPECT_EQ(g_event.data, 12u);
+  EXPECT_EQ(event, std::make_tuple(0u, 11u, uintptr_t{12}));  // the plain entry: proxy id 0
   csys_log_addSystemEventProxyID(21, 22, 23);
-  EXPECT_EQ(g_event.proxy, 21u);
+  EXPECT_EQ(event, std::make_tuple(21u, 22u, uintptr_t{23}));
   ASSERT_EQ(csys_log_installSystemLog(nullptr, nullptr), CSYS_OK);
   EXPECT_EQ(csys_log_addSystemEvent(1, 2), CSYS_OK);
 }
 
+// Increments and decrements must alternate; a checked call that breaks the rule prints both
+// sides and asserts. An unchecked decrement just follows the level.
 TEST(StatusCounters, AlternationIsCheckedAndReported) {
   pmtsys_test::AssertCapture asserts;
-  testing::internal::CaptureStdout();
-  csys_status_incrementCount_internal("first.c", 10, 1);
-  csys_status_decrementCount_internal("first.c", 11, 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(asserts.count(), 0u);
-
-  testing::internal::CaptureStdout();
-  csys_status_incrementCount_internal("second.c", 20, 1);
-  csys_status_incrementCount_internal("third.c", 30, 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "thisIncrementFile: third.c thisIncrementLine: 30\n"
-            "lastIncrementFile: second.c lastIncrementLine: 20\n"
-            "lastDecrementFile: first.c lastDecrementLine: 11\n"
-            "incrementCount: 3\n");
-  EXPECT_EQ(asserts.count(), 1u);
-
-  // Level is 2 now: a checked decrement complains, an unchecked one just follows.
-  testing::internal::CaptureStdout();
-  csys_status_decrementCount_internal("fourth.c", 40, 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "thisDecrementFile: fourth.c thisDecrementLine: 40\n"
-            "lastIncrementFile: third.c lastIncrementLine: 30\n"
-            "lastDecrementFile: first.c lastDecrementLine: 11\n"
-            "decrementCount: 2\n");
-  EXPECT_EQ(asserts.count(), 2u);
-  testing::internal::CaptureStdout();
-  csys_status_decrementCount_internal("fifth.c", 50, 0);
-  csys_status_incrementCount_internal("sixth.c", 60, 1);  // level back at 0: quiet
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(asserts.count(), 2u);
+  // clang-format off
+  const struct { bool increment; const char* file; uint32_t line; int32_t check;
+                 const char* printed; size_t reports; } rows[] = {
+      {true, "first.c", 10, 1, "", 0}, {false, "first.c", 11, 1, "", 0},
+      {true, "second.c", 20, 1, "", 0},
+      {true, "third.c", 30, 1, "thisIncrementFile: third.c thisIncrementLine: 30\n"
+                               "lastIncrementFile: second.c lastIncrementLine: 20\n"
+                               "lastDecrementFile: first.c lastDecrementLine: 11\n"
+                               "incrementCount: 3\n", 1},
+      {false, "fourth.c", 40, 1, "thisDecrementFile: fourth.c thisDecrementLine: 40\n"
+                                 "lastIncrementFile: third.c lastIncrementLine: 30\n"
+                                 "lastDecrementFile: first.c lastDecrementLine: 11\n"
+                                 "decrementCount: 2\n", 2},
+      {false, "fifth.c", 50, 0, "", 2}, {true, "sixth.c", 60, 1, "", 2}};  // level 0 again
+  // clang-format on
+  for (const auto& row : rows) {
+    testing::internal::CaptureStdout();
+    (row.increment ? csys_status_incrementCount_internal : csys_status_decrementCount_internal)(
+        row.file, row.line, row.check);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.printed) << row.file;
+    EXPECT_EQ(asserts.count(), row.reports) << row.file;
+  }
 }
 
 }  // namespace

@@ -13,30 +13,15 @@
 namespace {
 
 // Text and what it decodes to (null: malformed); the first seven are RFC 4648's vectors.
-constexpr const char* kTexts[][2] = {{"", ""},
-                                     {"Zg==", "f"},
-                                     {"Zm8=", "fo"},
-                                     {"Zm9v", "foo"},
-                                     {"Zm9vYg==", "foob"},
-                                     {"Zm9vYmE=", "fooba"},
-                                     {"Zm9vYmFy", "foobar"},
-                                     {"Zm9v\r\nYmFy", "foobar"},
-                                     {" \tZm9vYmFy\n", "foobar"},
-                                     {"Z m\t9\nv\rY mFy", "foobar"},
-                                     {"Zm9vYg=\r\n=", "foob"},
-                                     {" \r\n\t", ""},
-                                     {"Zg=", nullptr},
-                                     {"Zg", nullptr},
-                                     {"Zm9", nullptr},
-                                     {"Z===", nullptr},
-                                     {"====", nullptr},
-                                     {"Zg==Zm9v", nullptr},
-                                     {"Zm=v", nullptr},
-                                     {"Zm-v", nullptr},
-                                     {"Zm_v", nullptr},
-                                     {"Zm9v\vYmFy", nullptr},
-                                     {"Zm9v\fYmFy", nullptr},
-                                     {"Zm9vY mF", nullptr}};
+// clang-format off
+constexpr const char* kTexts[][2] = {
+    {"", ""}, {"Zg==", "f"}, {"Zm8=", "fo"}, {"Zm9v", "foo"}, {"Zm9vYg==", "foob"},
+    {"Zm9vYmE=", "fooba"}, {"Zm9vYmFy", "foobar"}, {"Zm9v\r\nYmFy", "foobar"},
+    {" \tZm9vYmFy\n", "foobar"}, {"Z m\t9\nv\rY mFy", "foobar"}, {"Zm9vYg=\r\n=", "foob"},
+    {" \r\n\t", ""}, {"Zg=", nullptr}, {"Zg", nullptr}, {"Zm9", nullptr}, {"Z===", nullptr},
+    {"====", nullptr}, {"Zg==Zm9v", nullptr}, {"Zm=v", nullptr}, {"Zm-v", nullptr},
+    {"Zm_v", nullptr}, {"Zm9v\vYmFy", nullptr}, {"Zm9v\fYmFy", nullptr}, {"Zm9vY mF", nullptr}};
+// clang-format on
 
 TEST(Base64, DecodesAndEncodesEveryForm) {
   for (size_t i = 0; i < std::size(kTexts); ++i) {
