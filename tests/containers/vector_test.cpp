@@ -116,6 +116,7 @@ TEST(ThreadVector, ElementsCountReferencesThroughEveryOperation) {
   EXPECT_EQ(csys_thread_getOSIdentifier(at, &id), CSYS_E_NO_THREAD_RECORD);  // made empty
   const auto state = [&] { return std::tuple(t.handle.rep->referenceCount, v.size, v.capacity); };
   EXPECT_EQ(state(), std::tuple(2u, 3, 100));
+  EXPECT_EQ(cstd_vector_csys_thread_resizeUninit(&v, 9), CSYS_E_FAIL);  // elements need making
   pmtsys_test::sweepAllocationFailures(TV(reserve, &v, 500),
                                        [&] { EXPECT_EQ(state(), std::tuple(2u, 3, 100)); });
   // The vector holds the last reference: its destruction destroys the record.
