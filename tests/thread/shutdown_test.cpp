@@ -1,7 +1,7 @@
 // The shutdown stages and thread cleanups with real threads: order of teardown, the printed
 // reports, what is refused after the final stage, postponement by the count and by live
-// threads, cleanups registered for other threads, and registrations and thread ends racing
-// with the final stage. Each test ends the library: each runs in a process of its own.
+// threads, cleanups registered for other threads, and registrations racing with the final
+// stage. Each test ends the library: each runs in a process of its own.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,7 +16,6 @@
 #include "csys_shutdown.h"
 #include "csys_sync.h"
 #include "csys_thread.h"
-#include "diag/check.h"
 #include "os/os.h"
 #include "support/report_capture.h"
 
@@ -60,8 +59,15 @@ struct Parked {
   }
 };
 
-void registerAll(csys_status (*how)(csys_shutdownFunc, void*), std::vector<const char*> names) {
-  for (const char* name : names) ASSERT_EQ(how(record, const_cast<char*>(name)), CSYS_OK);
+// Registers "<stage>:<name>" entries: E(arly), N(ormal) or T(his thread's end).
+void registerAll(std::initializer_list<const char*> entries) {
+  for (const char* entry : entries) {
+    void* name = const_cast<char*>(entry + 2);
+    ASSERT_EQ(*entry == 'E'   ? csys_shutdown_registerEarly(record, name)
+              : *entry == 'N' ? csys_shutdown_register(record, name)
+                              : csys_thread_cleanup_registerOther(nullptr, record, name),
+              CSYS_OK);
+  }
 }
 
 void waitUntilDone() {
@@ -87,12 +93,7 @@ TEST_F(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   ASSERT_EQ(csys_criticalSection_construct(&leaked), CSYS_OK);
   const int32_t lost = csys_cleanup_getNextTag();  // a frame that never ends
   ASSERT_EQ(csys_cleanup_logExecute(csys_cleanup_getNextTag()), CSYS_OK);
-  registerAll(csys_shutdown_register, {"normal1"});
-  registerAll(csys_shutdown_registerEarly, {"early1"});
-  registerAll(csys_shutdown_register, {"!normal2"});  // fails; the others still run
-  registerAll(csys_shutdown_registerEarly, {"early2"});
-  registerAll(csys_shutdown_register, {"normal3"});
-  ASSERT_EQ(csys_thread_cleanup_registerOther(nullptr, record, const_cast<char*>("self")), 0);
+  registerAll({"N:normal1", "E:early1", "N:!normal2", "E:early2", "N:normal3", "T:self"});
   {
     pmtsys_test::PrintCapture printed;
     EXPECT_EQ(csys_shutdown(), CSYS_STATUS(0x80000555u));
@@ -106,23 +107,26 @@ TEST_F(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   }
   EXPECT_EQ(g_ran, "self early2 early1 normal3 !normal2 normal1 ");
   EXPECT_TRUE(csys_shutdown_isDone());
-  EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_ALREADY_DONE);
-  EXPECT_EQ(csys_shutdown_register(record, nullptr), CSYS_E_SHUT_DOWN);
-  EXPECT_EQ(csys_thread_cleanup_registerOther(nullptr, record, nullptr), CSYS_E_SHUT_DOWN);
   pmtsys_test::AssertCapture asserts;
-  EXPECT_EQ(csys_threadLocal_setValueObj(key, 1, nullptr), CSYS_E_SHUT_DOWN);
   uintptr_t value = 1;
-  EXPECT_EQ(csys_threadLocal_getValue(key, &value), CSYS_OK);
-  EXPECT_EQ(value, 0u);
   csys_mutex* global = nullptr;
-  EXPECT_EQ(csys_mutex_getGlobal(&global), CSYS_E_FAIL);
   int32_t leaks = 0;
   int32_t valid = 1;
-  EXPECT_EQ(csys_cleanupReportLeaks(0, &leaks, &valid), CSYS_OK);
-  EXPECT_EQ(valid, 0);
+  const std::pair<csys_status, csys_status> after[] = {
+      {csys_shutdown(), CSYS_SHUTDOWN_ALREADY_DONE},
+      {csys_shutdown_register(record, nullptr), CSYS_E_SHUT_DOWN},
+      {csys_thread_cleanup_registerOther(nullptr, record, nullptr), CSYS_E_SHUT_DOWN},
+      {csys_threadLocal_setValueObj(key, 1, nullptr), CSYS_E_SHUT_DOWN},
+      {csys_threadLocal_getValue(key, &value), CSYS_OK},
+      {csys_mutex_getGlobal(&global), CSYS_E_FAIL},
+      {csys_cleanupReportLeaks(0, &leaks, &valid), CSYS_OK},
+      {csys_criticalSection_wait(&leaked, nullptr), CSYS_OK},  // objects still work untracked
+      {csys_criticalSection_release(&leaked), CSYS_OK},
+      {csys_criticalSection_destruct(&leaked), CSYS_OK}};
+  for (const auto& [got, want] : after) EXPECT_EQ(got, want);
+  EXPECT_EQ(value + uintptr_t(valid), 0u);  // no value, no report
   const int32_t tag = csys_cleanup_getNextTag();
   EXPECT_EQ(csys_cleanup_getNextTag(), tag);  // frozen
-  EXPECT_EQ(csys_criticalSection_destruct(&leaked), CSYS_OK);
 }
 
 TEST_F(ThreadShutdown, TheLastPostponementRunsTheFinalStageInItsThread) {
@@ -130,18 +134,16 @@ TEST_F(ThreadShutdown, TheLastPostponementRunsTheFinalStageInItsThread) {
   EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
   EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_OK);  // nothing requested: runs nothing
   Parked worker;
-  registerAll(csys_shutdown_register, {"final"});
-  int32_t requested = -1;
-  csys_shutdown_getIsRequested(&requested);
-  EXPECT_EQ(requested, 0);
+  registerAll({"N:final"});
   EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_POSTPONED);
+  int32_t requested = 0;
   csys_shutdown_getIsRequested(&requested);
   EXPECT_EQ(requested, 1);
   EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_IN_PROGRESS);
   csys_thread late{};
   ASSERT_EQ(csys_thread_construct(&late), CSYS_OK);
   EXPECT_EQ(csys_thread_create(Parked::park, nullptr, nullptr, &late), CSYS_E_THREAD_NOT_STARTED);
-  registerAll(csys_shutdown_register, {"late"});  // requested, not yet final: still runs
+  registerAll({"N:late"});  // requested, not yet final: still runs
   EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_SHUTDOWN_POSTPONED);  // the thread holds
   EXPECT_EQ(g_ran, "");
   worker.end();
@@ -189,51 +191,6 @@ TEST_F(ThreadShutdown, CleanupsForOtherThreadsRunInThoseThreadsNewestFirst) {
     EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
   }).join();
   EXPECT_EQ(g_ran, "b2" + b.id + " b1" + b.id + " c" + c.id + " f" + foreign);
-}
-
-// Tracked work in foreign threads before, during and after the final stage, and library
-// threads whose handles are destructed while it runs.
-csys_status trackedWork() {
-  csys_criticalSection cs{};
-  int32_t acquired = 0;
-  int32_t leaks = 0;
-  csys_status status = csys_criticalSection_construct(&cs);
-  if (CSYS_SUCCEEDED(status)) status = csys_criticalSection_wait(&cs, &acquired);
-  if (CSYS_SUCCEEDED(status)) status = csys_criticalSection_release(&cs);
-  status = csys_firstFailure(status, csys_criticalSection_destruct(&cs));
-  return csys_firstFailure(status, csys_cleanupReportLeaks(0, &leaks, &acquired));
-}
-
-TEST_F(ThreadShutdown, TheFinalStageRacesWithEndingThreads) {
-  csys_cleanupSetReportLeaksAtShutdown(1);
-  csys_resourceSetReportLeaksAtShutdown(1);
-  pmtsys_test::PrintCapture printed;
-  std::atomic<bool> done{false};
-  std::vector<std::thread> foreign;
-  for (int t = 0; t < 3; ++t) {
-    foreign.emplace_back([&] {
-      while (!done.load()) EXPECT_EQ(trackedWork(), CSYS_OK);
-      for (int i = 0; i < 20; ++i) EXPECT_EQ(trackedWork(), CSYS_OK);
-    });
-  }
-  std::vector<csys_thread> threads(6);
-  const auto work = [](void*) -> uint32_t {
-    for (int i = 0; i < 50; ++i) EXPECT_EQ(trackedWork(), CSYS_OK);
-    return 0;
-  };
-  for (auto& thread : threads) {
-    ASSERT_EQ(csys_thread_construct(&thread), CSYS_OK);
-    ASSERT_EQ(csys_thread_create(work, nullptr, nullptr, &thread), CSYS_OK);
-  }
-  const csys_status shutdown = csys_shutdown();
-  EXPECT_TRUE(shutdown == CSYS_SHUTDOWN_POSTPONED || shutdown == CSYS_OK);
-  for (auto& thread : threads) {
-    EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
-    EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);
-  }
-  waitUntilDone();
-  done = true;
-  for (auto& thread : foreign) thread.join();
 }
 
 }  // namespace

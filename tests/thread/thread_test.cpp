@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "csys_thread.h"
 #include "support/report_capture.h"
@@ -49,47 +51,27 @@ TEST(ThreadLocal, KeysPerFlagValuesPerThreadAndNoBlockForReading) {
   EXPECT_EQ(g_destroyed.load(), 2);
 }
 
-TEST(ThreadLocal, SlotWrappersFollowWindowsNumbering) {
-  uint32_t slot = 0;
-  ASSERT_EQ(qzf_OSThreadLocalAlloc(&slot), CSYS_OK);
-  EXPECT_EQ(qzf_OSThreadLocalAlloc(nullptr), CSYS_E_INVALID_ARGUMENT);
-  int local = 0;
-  EXPECT_EQ(qzf_OSThreadLocalValueSet(slot, &local), CSYS_OK);
-  std::thread holder([&] { EXPECT_EQ(qzf_OSThreadLocalValueSet(slot, &local), CSYS_OK); });
-  holder.join();
-  void* value = nullptr;
-  EXPECT_EQ(qzf_OSThreadLocalValueGet(slot, &value), CSYS_OK);
-  EXPECT_EQ(value, &local);
-  EXPECT_EQ(qzf_OSThreadLocalFree(slot), CSYS_OK);  // values still held: harmless
-  EXPECT_EQ(qzf_OSThreadLocalValueGet(5000, &value), CSYS_E_OS);
-  EXPECT_EQ(qzf_OSThreadLocalValueSet(5000, nullptr), CSYS_E_OS);
-  EXPECT_EQ(qzf_OSThreadLocalFree(5000), CSYS_E_OS);
-}
-
-// A name, a priority and an observer of the thread's own view of itself.
-struct Observed {
-  const char* name = nullptr;
-  int32_t priority = -1;
-  uint32_t id = 0;
-};
+// A thread's own view of itself: name, priority, id.
+using Observed = std::tuple<const char*, int32_t, uint32_t>;
 
 uint32_t observe(void* argument) {
-  auto* observed = static_cast<Observed*>(argument);
-  EXPECT_EQ(csys_thread_getCurrentThreadName(&observed->name), CSYS_OK);
-  EXPECT_EQ(csys_thread_getCurrentPriority(&observed->priority), CSYS_OK);
-  EXPECT_EQ(csys_thread_getCurrentThreadOSIdentifier(&observed->id), CSYS_OK);
+  auto& [name, priority, id] = *static_cast<Observed*>(argument);
+  EXPECT_EQ(csys_thread_getCurrentThreadName(&name) | csys_thread_getCurrentPriority(&priority) |
+                csys_thread_getCurrentThreadOSIdentifier(&id),
+            CSYS_OK);
   return 0;
 }
 
 TEST(ThreadCreate, ParametersReachTheThreadAndWaitersAllReturn) {
-  const struct {
-    int32_t priority;
-    int32_t reads;
-  } cases[] = {{3, 2}, {5, 5}, {0, 0}, {CSYS_THREAD_PRIORITY_FROM_CREATOR, 4}};
-  for (const auto& c : cases) {
+  const std::pair<int32_t, int32_t> cases[] = {// asked for, read
+                                               {3, 2},
+                                               {5, 5},
+                                               {0, 0},
+                                               {CSYS_THREAD_PRIORITY_FROM_CREATOR, 4}};
+  for (const auto& [asked, reads] : cases) {
     static const char kName[] = "worker";
-    const csys_threadCreateParams params{c.priority, 64 * 1024, kName};
-    Observed observed;
+    const csys_threadCreateParams params{asked, 64 * 1024, kName};
+    Observed observed{};
     csys_thread thread{};
     ASSERT_EQ(csys_thread_construct(&thread), CSYS_OK);
     ASSERT_EQ(csys_thread_create(observe, &observed, &params, &thread), CSYS_OK);
@@ -97,51 +79,49 @@ TEST(ThreadCreate, ParametersReachTheThreadAndWaitersAllReturn) {
     EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
     other.join();
     EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
-    EXPECT_EQ(observed.name, kName);  // the very pointer
-    EXPECT_EQ(observed.priority, c.reads) << c.priority;
-    uint32_t id = 0;
-    EXPECT_EQ(csys_thread_getOSIdentifier(&thread, &id), CSYS_OK);
-    EXPECT_EQ(observed.id, id);
-    int32_t priority = -1;
-    EXPECT_EQ(csys_thread_getPriority(&thread, &priority), CSYS_OK);
-    EXPECT_EQ(priority, c.reads);
+    Observed outside{kName, reads, 0};  // the very pointer of the name
+    EXPECT_EQ(csys_thread_getOSIdentifier(&thread, &std::get<2>(outside)) |
+                  csys_thread_getPriority(&thread, &std::get<1>(outside)),
+              CSYS_OK);
+    EXPECT_EQ(observed, outside) << asked;
+    EXPECT_EQ(std::get<1>(outside), reads);
     EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);
   }
-  std::thread pinned([] {
-    csys_thread self{};
-    ASSERT_EQ(csys_thread_constructCurrent(&self), CSYS_OK);
-    EXPECT_EQ(csys_thread_setAffinity(&self, 1), CSYS_OK);
-    EXPECT_EQ(csys_thread_setAffinity(&self, 0), CSYS_E_FAIL);
-    EXPECT_EQ(csys_thread_destruct(&self), CSYS_OK);
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-  });
-  pinned.join();
-  const char* name = "x";
+  const char* name = "x";  // a thread the library did not start has none
   EXPECT_EQ(csys_thread_getCurrentThreadName(&name), CSYS_OK);
   EXPECT_EQ(name, nullptr);
   EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
 }
 
-TEST(ThreadCreate, InitialPrioritiesAndBadArguments) {
+TEST(Thread, InitialPrioritiesAndRefusedArguments) {
   pmtsys_test::AssertCapture asserts;
   const int32_t expected[] = {-1, -1, 4, 7, -1, -1, -1, -1, 6};
+  int32_t priority = 0;
   for (int32_t kind = -2; kind <= 6; ++kind) {
-    int32_t priority = 0;
     EXPECT_EQ(csys_thread_getInitialThreadPriority(kind, &priority), CSYS_OK);
     EXPECT_EQ(priority, expected[kind + 2]) << kind;
   }
-  int32_t priority = 0;
-  EXPECT_EQ(csys_thread_getInitialThreadPriority(9, &priority), CSYS_E_UNKNOWN_THREAD_KIND);
-  EXPECT_EQ(priority, -999);
-  EXPECT_EQ(csys_thread_waitForTermination(nullptr), CSYS_E_INVALID_ARGUMENT);
   csys_thread self{};
-  ASSERT_EQ(csys_thread_constructCurrent(&self), CSYS_OK);
-  EXPECT_EQ(csys_thread_setPriority(&self, 9), CSYS_OK);  // asserts, sets normal
-  EXPECT_EQ(csys_thread_getPriority(&self, &priority), CSYS_OK);
-  EXPECT_EQ(priority, 4);
+  uint32_t slot = 0;
+  void* value = nullptr;
+  ASSERT_EQ(csys_thread_constructCurrent(&self) | qzf_OSThreadLocalAlloc(&slot), CSYS_OK);
+  std::thread([&] { EXPECT_EQ(qzf_OSThreadLocalValueSet(slot, &slot), CSYS_OK); }).join();
+  const std::pair<csys_status, csys_status> rows[] = {
+      {qzf_OSThreadLocalFree(slot), CSYS_OK},  // a value still held: harmless
+      {qzf_OSThreadLocalAlloc(nullptr), CSYS_E_INVALID_ARGUMENT},
+      {qzf_OSThreadLocalValueGet(5000, &value), CSYS_E_OS},
+      {qzf_OSThreadLocalValueSet(5000, nullptr), CSYS_E_OS},
+      {qzf_OSThreadLocalFree(5000), CSYS_E_OS},
+      {csys_thread_waitForTermination(nullptr), CSYS_E_INVALID_ARGUMENT},
+      {csys_thread_setAffinity(&self, 0), CSYS_E_FAIL},
+      {csys_thread_getInitialThreadPriority(9, &priority), CSYS_E_UNKNOWN_THREAD_KIND},
+      {priority, -999},
+      {csys_thread_setPriority(&self, 9), CSYS_OK},  // asserts, sets normal
+      {csys_thread_getPriority(&self, &priority), CSYS_OK},
+      {priority, 4}};
+  for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
   EXPECT_EQ(asserts.count(), 3u);
-  EXPECT_EQ(csys_thread_destruct(&self), CSYS_OK);
-  EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+  EXPECT_EQ(csys_thread_destruct(&self) | csys_thread_cleanup(), CSYS_OK);
 }
 
 }  // namespace
