@@ -111,7 +111,7 @@ TEST_F(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   uintptr_t value = 1;
   csys_mutex* global = nullptr;
   int32_t leaks = 0;
-  int32_t valid = 1;
+  int32_t valid[2] = {1, 1};
   const std::pair<csys_status, csys_status> after[] = {
       {csys_shutdown(), CSYS_SHUTDOWN_ALREADY_DONE},
       {csys_shutdown_register(record, nullptr), CSYS_E_SHUT_DOWN},
@@ -119,14 +119,19 @@ TEST_F(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
       {csys_threadLocal_setValueObj(key, 1, nullptr), CSYS_E_SHUT_DOWN},
       {csys_threadLocal_getValue(key, &value), CSYS_OK},
       {csys_mutex_getGlobal(&global), CSYS_E_FAIL},
-      {csys_cleanupReportLeaks(0, &leaks, &valid), CSYS_OK},
+      {csys_cleanupReportLeaks(0, &leaks, &valid[0]), CSYS_OK},
+      {csys_resourceReportLeaks(0, &leaks, &valid[1]), CSYS_OK},
       {csys_criticalSection_wait(&leaked, nullptr), CSYS_OK},  // objects still work untracked
       {csys_criticalSection_release(&leaked), CSYS_OK},
       {csys_criticalSection_destruct(&leaked), CSYS_OK}};
   for (const auto& [got, want] : after) EXPECT_EQ(got, want);
-  EXPECT_EQ(value + uintptr_t(valid), 0u);  // no value, no report
+  EXPECT_EQ(value + uintptr_t(valid[0] + valid[1]), 0u);  // no value, no report
   const int32_t tag = csys_cleanup_getNextTag();
-  EXPECT_EQ(csys_cleanup_getNextTag(), tag);  // frozen
+  csys_resourceId ids[2]{};
+  csys_resourceId_init(&ids[0], "a");
+  csys_resourceId_init(&ids[1], "b");
+  EXPECT_EQ(csys_cleanup_getNextTag(), tag);  // tags and ids frozen
+  EXPECT_EQ(ids[1].id, ids[0].id);
 }
 
 TEST_F(ThreadShutdown, TheLastPostponementRunsTheFinalStageInItsThread) {
