@@ -23,7 +23,7 @@ namespace {
 
 std::mutex g_mutex;
 std::string g_ran;  // "<what> " in the test's own thread, "<what>@<thread id> " in others
-uint32_t g_main = 0;
+const uint32_t g_main = os_getCurrentThreadId();  // static set-up runs in the main thread
 
 csys_status record(void* what) {
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -74,18 +74,7 @@ void waitUntilDone() {
   while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
 }
 
-class ThreadShutdown : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_main = os_getCurrentThreadId();
-    csys_cleanupSetReportLeaksAtShutdown(0);
-    csys_resourceSetReportLeaksAtShutdown(0);
-  }
-};
-
-TEST_F(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
-  csys_cleanupSetReportLeaksAtShutdown(1);
-  csys_resourceSetReportLeaksAtShutdown(1);
+TEST(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   uint32_t key = 0;
   int32_t flag = 0;
   ASSERT_EQ(csys_threadLocal_alloc(&key, &flag), CSYS_OK);  // sets tracking up
@@ -95,7 +84,7 @@ TEST_F(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   ASSERT_EQ(csys_cleanup_logExecute(csys_cleanup_getNextTag()), CSYS_OK);
   registerAll({"N:normal1", "E:early1", "N:!normal2", "E:early2", "N:normal3", "T:self"});
   {
-    pmtsys_test::PrintCapture printed;
+    pmtsys_test::PrintCapture printed;  // both reports are on by default
     EXPECT_EQ(csys_shutdown(), CSYS_STATUS(0x80000555u));
     EXPECT_EQ(printed.text(),
               "Detected cleanup leaks!\nDumping tags ->\n{C" + std::to_string(lost) +
@@ -134,7 +123,7 @@ TEST_F(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   EXPECT_EQ(ids[1].id, ids[0].id);
 }
 
-TEST_F(ThreadShutdown, TheLastPostponementRunsTheFinalStageInItsThread) {
+TEST(ThreadShutdown, TheLastPostponementRunsTheFinalStageInItsThread) {
   EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
   EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
   EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_OK);  // nothing requested: runs nothing
@@ -156,7 +145,7 @@ TEST_F(ThreadShutdown, TheLastPostponementRunsTheFinalStageInItsThread) {
   EXPECT_EQ(g_ran, "late" + worker.id + " final" + worker.id + " ");
 }
 
-TEST_F(ThreadShutdown, RegistrationsRacingTheFinalStageRunOrAreRefused) {
+TEST(ThreadShutdown, RegistrationsRacingTheFinalStageRunOrAreRefused) {
   static std::atomic<int> registered{0}, ran{0};
   std::vector<std::thread> registrars;
   for (int t = 0; t < 3; ++t) {
@@ -176,7 +165,7 @@ TEST_F(ThreadShutdown, RegistrationsRacingTheFinalStageRunOrAreRefused) {
   EXPECT_GT(ran.load(), 0);
 }
 
-TEST_F(ThreadShutdown, CleanupsForOtherThreadsRunInThoseThreadsNewestFirst) {
+TEST(ThreadShutdown, CleanupsForOtherThreadsRunInThoseThreadsNewestFirst) {
   Parked b;
   Parked c;
   ASSERT_EQ(csys_thread_cleanup_registerOther(&b.thread, record, const_cast<char*>("b1")), 0);
