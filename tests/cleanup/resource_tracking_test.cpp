@@ -82,10 +82,11 @@ TEST_F(ResourceTracking, ObjectsCountTheirActionsUnlessDisabled) {
   csys_criticalSection cs{};
   csys_mutex mutex{};
   int32_t acquired = 0;
-  ASSERT_EQ(csys_criticalSection_construct(&cs) | csys_mutex_construct(&mutex, 0, nullptr) |
-                csys_mutex_wait(&mutex, &acquired),
-            CSYS_OK);
-  ASSERT_EQ(csys_mutex_destruct(&mutex), CSYS_OK);  // while held
+  for (const csys_status status :  // the mutex destructed while held
+       {csys_criticalSection_construct(&cs), csys_mutex_construct(&mutex, 0, nullptr),
+        csys_mutex_wait(&mutex, &acquired), csys_mutex_destruct(&mutex)}) {
+    ASSERT_EQ(status, CSYS_OK);
+  }
   csys_criticalSection_wait(&cs, nullptr);
   csys_criticalSection_wait(&cs, nullptr);
   csys_criticalSection_release(&cs);
