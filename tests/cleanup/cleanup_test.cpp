@@ -166,11 +166,7 @@ class ResourceTracking : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
 };
 
-struct Action {
-  csys_resourceId rid;
-  uint32_t action;
-  int32_t delta;
-};
+using Action = std::tuple<csys_resourceId, uint32_t, int32_t>;
 
 TEST_F(ResourceTracking, ReportListsUnbalancedSumsByIdExactly) {
   // Ids 257 and 1 share a bucket; the report orders by id, not by insertion. An odd number of
@@ -194,11 +190,13 @@ TEST_F(ResourceTracking, ReportListsUnbalancedSumsByIdExactly) {
       {{{{7, "x"}, kWait, 2}, {{7, "x"}, kWait, -2}}, 0, ""},
   };
   for (const auto& row : rows) {
-    for (const Action& a : row.actions)
-      ASSERT_EQ(csys_resourceId_logAction(&a.rid, a.action, a.delta), 0);
+    for (const auto& [rid, action, delta] : row.actions) {
+      ASSERT_EQ(csys_resourceId_logAction(&rid, action, delta), CSYS_OK);
+    }
     EXPECT_EQ(pmtsys_test::printedLeakReport(csys_resourceReportLeaks),
               pmtsys_test::LeakReport(row.leaks, row.text));
-    for (const Action& a : row.actions) csys_resourceId_logAction(&a.rid, a.action, -a.delta);
+    for (const auto& [rid, action, delta] : row.actions)
+      csys_resourceId_logAction(&rid, action, -delta);
     EXPECT_EQ(pmtsys_test::leakRecords(), 0);
   }
 }

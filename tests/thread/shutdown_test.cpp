@@ -70,10 +70,6 @@ void registerAll(std::initializer_list<const char*> entries) {
   }
 }
 
-void waitUntilDone() {
-  while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
-}
-
 TEST(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   uint32_t key = 0;
   int32_t flag = 0;
@@ -141,7 +137,7 @@ TEST(ThreadShutdown, TheLastPostponementRunsTheFinalStageInItsThread) {
   EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_SHUTDOWN_POSTPONED);  // the thread holds
   EXPECT_EQ(g_ran, "");
   worker.end();
-  waitUntilDone();
+  while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
   EXPECT_EQ(g_ran, "late" + worker.id + " final" + worker.id + " ");
 }
 

@@ -89,48 +89,41 @@ TEST(TimerTicks, ArithmeticCarriesAndBorrowsBetweenHalves) {
   EXPECT_EQ((csys_timerTicks_convertToDouble(&rows[3][3], &d), d), -2 * 4294967296.0 + 10);
 }
 
-// Each calibration outcome in a process of its own: the rates are determined once.
-struct Calibration {
-  std::optional<uint32_t> nominalMHz;
-  uint64_t cyclesPerFiveTicks;
-  bool counterFrequency;
-  csys_status status;
-  size_t asserts;       // the failed query, and the rates' report of it
-  int64_t processorHz;  // 0: measured against the counter
-};
-
+// Each calibration outcome in a process of its own (the rates are determined once): the nominal
+// rate, cycles per five counter ticks, whether the counter has a frequency; the status and the
+// assertion reports (the failed query, and the rates' report of it).
+using Calibration = std::tuple<std::optional<uint32_t>, int64_t, bool, csys_status, size_t>;
 class Calibrate : public ControlledClock, public ::testing::WithParamInterface<Calibration> {};
 
 TEST_P(Calibrate, RatesFromTheNominalRateOrMeasuredOrNone) {
-  const Calibration& row = GetParam();
-  g_nominalMHz = row.nominalMHz;
-  g_cyclesPerFiveTicks = row.cyclesPerFiveTicks;
+  const auto& [mhz, cycles, counter, status, reports] = GetParam();
+  g_nominalMHz = mhz;
+  g_cyclesPerFiveTicks = static_cast<uint64_t>(cycles);
   int64_t frequency = 0;
   ASSERT_TRUE(os_queryPerformanceFrequency(&frequency));
-  if (!row.counterFrequency) failCounterFrequency();
+  if (!counter) failCounterFrequency();
   pmtsys_test::AssertCapture asserts;
-  EXPECT_EQ(csys_clock_initCalibration(), row.status);
-  EXPECT_EQ(asserts.count(), row.asserts);
-  EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS),
-            row.counterFrequency ? frequency : 0);
+  EXPECT_EQ(csys_clock_initCalibration(), status);
+  EXPECT_EQ(asserts.count(), reports);
+  EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS), counter ? frequency : 0);
   EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_PROCESSOR_CYCLES),
-            row.processorHz != 0 ? row.processorHz : frequency * row.cyclesPerFiveTicks / 5);
-  EXPECT_TRUE(!row.nominalMHz || g_systemReads == 200);  // no measurement: 100 pairs only
+            mhz ? *mhz * int64_t{1000000} : frequency * cycles / 5);
+  EXPECT_TRUE(!mhz || g_systemReads == 200);  // no measurement: 100 pairs only
   csys_timer t{};
   EXPECT_EQ(csys_timer_init(&t, 1), CSYS_OK);
   csys_timer_stop(&t);
   // Uncalibrated timers take nothing off; the next call tries again.
-  EXPECT_EQ(ticks(&t), CSYS_FAILED(row.status) ? kStep : 0u);
+  EXPECT_EQ(ticks(&t), CSYS_FAILED(status) ? kStep : 0u);
   csys_clock_replaceTickReader(CSYS_CLOCK_PROCESSOR_CYCLES, nullptr);
   EXPECT_EQ(csys_clock_initCalibration(), CSYS_OK);
   EXPECT_LT(ticks(&t), kStep);
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, Calibrate,
-                         ::testing::Values(Calibration{2400, 12, true, CSYS_OK, 0, 2400000000},
-                                           Calibration{{}, 12, true, CSYS_OK, 0, 0},
-                                           Calibration{{}, 0, true, CSYS_E_FAIL, 1, 0},
-                                           Calibration{2400, 12, false, CSYS_OK, 2, 2400000000}));
+                         ::testing::Values(Calibration{2400, 12, true, CSYS_OK, 0},
+                                           Calibration{{}, 12, true, CSYS_OK, 0},
+                                           Calibration{{}, 0, true, CSYS_E_FAIL, 1},
+                                           Calibration{2400, 12, false, CSYS_OK, 2}));
 
 TEST_F(ControlledClock, StartStopResetReadingsAndTheCorrection) {
   ASSERT_EQ(csys_clock_initCalibration(), CSYS_OK);
