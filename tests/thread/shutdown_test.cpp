@@ -1,7 +1,7 @@
 // The shutdown stages and thread cleanups with real threads: order of teardown, the printed
-// reports, what is refused after the final stage, postponement by the count and by live
-// threads, cleanups registered for other threads, and registrations racing with the final
-// stage. Each test ends the library: each runs in a process of its own.
+// reports, what is refused after the final stage, cleanups registered for other threads,
+// postponement by the count and by live threads, and registrations racing with the final stage.
+// Each test ends the library: each runs in a process of its own.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -118,11 +118,28 @@ TEST(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   EXPECT_EQ(ids[1].id, ids[0].id);
 }
 
-TEST(ThreadShutdown, TheLastPostponementRunsTheFinalStageInItsThread) {
+TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalStage) {
   EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
   EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
   EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_OK);  // nothing requested: runs nothing
   Parked worker;
+  Parked other;
+  // Cleanups for other threads run in those threads, newest first.
+  ASSERT_EQ(csys_thread_cleanup_registerOther(&worker.thread, record, const_cast<char*>("w1")), 0);
+  ASSERT_EQ(csys_thread_cleanup_registerOther(&other.thread, record, const_cast<char*>("o")), 0);
+  ASSERT_EQ(csys_thread_cleanup_registerOther(&worker.thread, record, const_cast<char*>("w2")), 0);
+  other.end();
+  // A foreign thread that touched the library ends itself once; one that did not has nothing
+  // to do.
+  std::string foreign;
+  std::thread([&] {
+    foreign = "@" + std::to_string(os_getCurrentThreadId()) + " ";
+    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+    registerAll({"T:f"});
+    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+  }).join();
+  const std::string before = "o" + other.id + " f" + foreign;
   registerAll({"N:final"});
   EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_POSTPONED);
   int32_t requested = 0;
@@ -134,10 +151,11 @@ TEST(ThreadShutdown, TheLastPostponementRunsTheFinalStageInItsThread) {
   EXPECT_EQ(csys_thread_create(Parked::park, nullptr, nullptr, &late), CSYS_E_THREAD_NOT_STARTED);
   registerAll({"N:late"});  // requested, not yet final: still runs
   EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_SHUTDOWN_POSTPONED);  // the thread holds
-  EXPECT_EQ(g_ran, "");
+  EXPECT_EQ(g_ran, before);
   worker.end();
   while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
-  EXPECT_EQ(g_ran, "late" + worker.id + " final" + worker.id + " ");
+  const std::string& w = worker.id;
+  EXPECT_EQ(g_ran, before + "w2" + w + " w1" + w + " late" + w + " final" + w + " ");
 }
 
 TEST(ThreadShutdown, RegistrationsRacingTheFinalStageRunOrAreRefused) {
@@ -158,28 +176,6 @@ TEST(ThreadShutdown, RegistrationsRacingTheFinalStageRunOrAreRefused) {
   for (auto& thread : registrars) thread.join();
   EXPECT_EQ(ran.load(), registered.load());  // every accepted one ran, none twice
   EXPECT_GT(ran.load(), 0);
-}
-
-TEST(ThreadShutdown, CleanupsForOtherThreadsRunInThoseThreadsNewestFirst) {
-  Parked b;
-  Parked c;
-  ASSERT_EQ(csys_thread_cleanup_registerOther(&b.thread, record, const_cast<char*>("b1")), 0);
-  ASSERT_EQ(csys_thread_cleanup_registerOther(&c.thread, record, const_cast<char*>("c")), 0);
-  ASSERT_EQ(csys_thread_cleanup_registerOther(&b.thread, record, const_cast<char*>("b2")), 0);
-  b.end();
-  EXPECT_EQ(g_ran, "b2" + b.id + " b1" + b.id + " ");
-  c.end();
-  // A foreign thread that touched the library ends itself once; one that did not has nothing
-  // to do.
-  std::string foreign;
-  std::thread([&] {
-    foreign = "@" + std::to_string(os_getCurrentThreadId()) + " ";
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-    EXPECT_EQ(csys_thread_cleanup_register(record, const_cast<char*>("f")), CSYS_OK);
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-  }).join();
-  EXPECT_EQ(g_ran, "b2" + b.id + " b1" + b.id + " c" + c.id + " f" + foreign);
 }
 
 }  // namespace
