@@ -1,198 +1,262 @@
 // Cleanup frames: which entries run on which outcome and in what order, early release, the
-// status rules, and tag tracking with its exact leak report.
+// status rules, tag tracking with its exact leak report. Resource leak tracking: sums per
+// (id, action), the exact report and its order across buckets, disabling, tracking not set up.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include "cleanup/cleanup_internal.h"
+#include "cleanup/resource_tracking_internal.h"
 #include "csys_cleanup.h"
-#include "csys_memory.h"
+#include "csys_print.h"
+#include "csys_resource.h"
+#include "csys_sync.h"
 #include "support/report_capture.h"
+#include "support/tracking.h"
 
 namespace {
 
-std::vector<std::string> g_calls;
+std::string g_calls;  // names of the entries run, each followed by a blank
 
-csys_status recordObject(void* object) {
-  g_calls.push_back(static_cast<const char*>(object));
-  return CSYS_OK;
+// Kind OBJ gets the name; ENTRY and VAR get the address of a name, which they clear.
+csys_status record(void* name) {
+  g_calls += static_cast<const char*>(name) + std::string(" ");
+  return *static_cast<const char*>(name) == '!' ? CSYS_STATUS(0x80000777u) : CSYS_OK;
 }
-csys_status failObject(void* object) {
-  g_calls.push_back(static_cast<const char*>(object));
-  return CSYS_STATUS(0x80000777u);
-}
-csys_status clearEntryObject(void** object) {
-  g_calls.push_back("entry");
-  *object = nullptr;
+csys_status recordAndClear(void** name) {
+  record(*name);
+  *name = nullptr;
   return CSYS_OK;
 }
 csys_status noArgument() {
-  g_calls.push_back("noarg");
-  return CSYS_OK;
+  return record(const_cast<char*>("noarg"));
 }
 
-class Cleanup : public ::testing::Test {
- protected:
-  void SetUp() override { g_calls.clear(); }
+template <typename F>
+csys_cleanupFunc generic(F func) {
+  return reinterpret_cast<csys_cleanupFunc>(reinterpret_cast<void (*)()>(func));
+}
 
-  static pmtsys_test::LeakReport report() {
-    return pmtsys_test::printedLeakReport(csys_cleanupReportLeaks);
-  }
+constexpr csys_status kFailed = CSYS_STATUS(0x80000777u);
+
+// A frame of entries, oldest first with ids 0, 1, ..., written "<kind><run>:<name>": kind o(bj),
+// v(ar), e(ntry), n(oarg), ? (two at once); run A(lways), F(ailure), S(uccess); "00" disarmed.
+// Early releases "<id>+" run an entry, "<id>-" forget it. Then the frame closes.
+struct FrameRow {
+  const char* entries;
+  const char* releases;
+  csys_status status, closed;
+  const char* calls;
+  size_t asserts;
 };
 
-constexpr uint32_t kObjOnFailure = CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_FAILURE;
-constexpr uint32_t kObjAlways = CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ALWAYS;
-
-TEST_F(Cleanup, EntriesRunNewestFirstByOutcome) {
-  {
-    CleanupFrame<3> frame;
-    frame.add(kObjAlways, "always", recordObject);
-    frame.add(kObjOnFailure, "on failure", recordObject);
-    frame.add(CSYS_CLEANUP_CALL_OBJ | CSYS_CLEANUP_RUN_ON_SUCCESS, "on success", recordObject);
-    EXPECT_EQ(frame.close(), CSYS_OK);
-  }
-  EXPECT_EQ(g_calls, (std::vector<std::string>{"on success", "always"}));
-  g_calls.clear();
-  {
-    CleanupFrame<3> frame;
-    frame.add(kObjAlways, "always", recordObject);
-    frame.add(kObjOnFailure, "on failure", recordObject);
-    EXPECT_EQ(frame.fail(CSYS_E_OUT_OF_MEMORY), CSYS_E_OUT_OF_MEMORY);
-  }
-  EXPECT_EQ(g_calls, (std::vector<std::string>{"on failure", "always"}));
-}
-
-TEST_F(Cleanup, AFailingCleanupStopsTheOlderOnes) {
-  {
-    CleanupFrame<3> frame;
-    frame.add(kObjAlways, "oldest", recordObject);
-    frame.add(kObjAlways, "failing", failObject);
-    frame.add(kObjAlways, "newest", recordObject);
-    EXPECT_EQ(frame.close(), CSYS_STATUS(0x80000777u));
-  }
-  EXPECT_EQ(g_calls, (std::vector<std::string>{"newest", "failing"}));
-  g_calls.clear();
-  // A frame that already failed keeps its own failure.
-  CleanupFrame<2> frame;
-  frame.add(kObjAlways, "oldest", recordObject);
-  frame.add(kObjAlways, "failing", failObject);
-  EXPECT_EQ(frame.fail(CSYS_E_INVALID_ARGUMENT), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(g_calls, (std::vector<std::string>{"failing"}));
-}
-
-TEST_F(Cleanup, SuccessCodesDoNotSurviveAFrame) {
-  csys_cleanupEntry entries[1];
-  int32_t count = 0;
-  csys_status status = CSYS_STATUS(5);
-  csys_cleanupExecute_(entries, &count, &status, csys_cleanup_getNextTag());
-  EXPECT_EQ(status, CSYS_OK);
-  EXPECT_EQ(count, -1);
-}
-
-TEST_F(Cleanup, AllCallKinds) {
-  void* block = nullptr;
-  ASSERT_EQ(csys_memory_alloc_internal(64, &block), CSYS_OK);
-  CleanupFrame<4> frame;
-  frame.add(CSYS_CLEANUP_CALL_VAR | CSYS_CLEANUP_RUN_ALWAYS, &block, csys_memory_free_internal);
-  frame.add(CSYS_CLEANUP_CALL_ENTRY | CSYS_CLEANUP_RUN_ALWAYS, "x", clearEntryObject);
-  frame.add(CSYS_CLEANUP_CALL_NOARG | CSYS_CLEANUP_RUN_ALWAYS, nullptr, noArgument);
-  frame.add(CSYS_CLEANUP_RUN_ALWAYS, "disarmed kind 0", recordObject);
-  EXPECT_EQ(frame.close(), CSYS_OK);
-  EXPECT_EQ(block, nullptr);  // the variable was freed and cleared
-  EXPECT_EQ(g_calls, (std::vector<std::string>{"noarg", "entry"}));
-}
-
-TEST_F(Cleanup, ReleaseEarlyRunsOrForgetsTheNewest) {
-  CleanupFrame<3> frame;
-  frame.add(kObjAlways, "first", recordObject);
-  frame.add(kObjAlways, "second", recordObject);
-  frame.releaseNewest(true);
-  EXPECT_EQ(g_calls, (std::vector<std::string>{"second"}));
-  frame.add(kObjAlways, "handed over", recordObject);
-  frame.releaseNewest(false);  // ownership passed elsewhere: not run
-  EXPECT_EQ(frame.close(), CSYS_OK);
-  EXPECT_EQ(g_calls, (std::vector<std::string>{"second", "first"}));
-}
-
-TEST_F(Cleanup, DoIdRemovesFromTheMiddle) {
-  csys_cleanupEntry entries[3] = {
-      {0, kObjAlways, const_cast<char*>("a"), recordObject},
-      {1, kObjAlways, const_cast<char*>("b"), recordObject},
-      {2, kObjAlways, const_cast<char*>("c"), recordObject},
+TEST(Cleanup, EntriesRunNewestFirstByOutcomeKindAndRelease) {
+  const FrameRow rows[] = {
+      {"oA:always oF:failure oS:success", "", CSYS_OK, CSYS_OK, "success always ", 0},
+      {"oA:always oF:failure oS:success", "", CSYS_E_OUT_OF_MEMORY, CSYS_E_OUT_OF_MEMORY,
+       "failure always ", 0},
+      // A failing entry stops the older ones; a frame that failed keeps its own failure.
+      {"oA:a oA:!b oA:c", "", CSYS_OK, kFailed, "c !b ", 0},
+      {"oA:a oA:!b", "", CSYS_E_INVALID_ARGUMENT, CSYS_E_INVALID_ARGUMENT, "!b ", 0},
+      {"", "", CSYS_STATUS(5), CSYS_OK, "", 0},  // success codes do not survive
+      {"vA:var eA:entry nA:noarg 00:disarmed", "", CSYS_OK, CSYS_OK, "noarg entry var ", 0},
+      {"?A:unknown", "", CSYS_OK, CSYS_OK, "", 1},
+      {"oA:a oA:b oA:c", "1+", CSYS_OK, CSYS_OK, "b c a ", 0},
+      {"oA:a oA:b", "1- 42+", CSYS_OK, CSYS_OK, "a ", 1},  // 42 is not in the frame
+      {"oF:a oA:!b", "1+", CSYS_OK, kFailed, "!b a ", 0},
   };
-  int32_t count = 3;
-  csys_status status = CSYS_OK;
-  csys_cleanup_doId_(entries, &count, &status, 1, 1);
-  EXPECT_EQ(count, 2);
-  EXPECT_EQ(entries[1].id, 2u);
-  EXPECT_EQ(entries[2].id, 0xFFFFFFFFu);
-  EXPECT_EQ(entries[2].flags, 0u);
-  {
+  const std::map<char, uint32_t> kinds = {{'o', CSYS_CLEANUP_CALL_OBJ},
+                                          {'v', CSYS_CLEANUP_CALL_VAR},
+                                          {'e', CSYS_CLEANUP_CALL_ENTRY},
+                                          {'n', CSYS_CLEANUP_CALL_NOARG},
+                                          {'0', 0},
+                                          {'?', 0x3u},
+                                          {'A', CSYS_CLEANUP_RUN_ALWAYS},
+                                          {'F', CSYS_CLEANUP_RUN_ON_FAILURE},
+                                          {'S', CSYS_CLEANUP_RUN_ON_SUCCESS}};
+  for (const FrameRow& row : rows) {
+    SCOPED_TRACE(row.entries);
+    g_calls.clear();
     pmtsys_test::AssertCapture asserts;
-    csys_cleanup_doId_(entries, &count, &status, 42, 1);  // not in the frame
-    EXPECT_EQ(asserts.count(), 1u);
-    EXPECT_EQ(count, 2);
+    std::istringstream in(row.entries);
+    std::string names[4];
+    char* vars[4] = {};
+    csys_cleanupEntry entries[4];
+    int32_t count = 0;
+    for (std::string token; in >> token; ++count) {
+      names[count] = token.substr(3);
+      vars[count] = names[count].data();
+      const uint32_t flags = kinds.at(token[0]) | kinds.at(token[1]);
+      const bool byAddress = token[0] == 'v' || token[0] == 'e';
+      entries[count] = {static_cast<uint32_t>(count), flags,
+                        token[0] == 'v' ? static_cast<void*>(&vars[count]) : vars[count],
+                        byAddress         ? generic(recordAndClear)
+                        : token[0] == 'n' ? generic(noArgument)
+                                          : generic(record)};
+    }
+    const int32_t made = count;
+    csys_status status = row.status;
+    std::istringstream releases(row.releases);
+    for (std::string token; releases >> token;) {
+      csys_cleanup_doId_(entries, &count, &status, static_cast<uint32_t>(std::stoul(token)),
+                         token.back() == '+');
+    }
+    for (int32_t i = count; i < made; ++i) {
+      EXPECT_EQ(entries[i].id, 0xFFFFFFFFu);  // emptied behind the frame's end
+      EXPECT_EQ(entries[i].flags, 0u);
+    }
+    csys_cleanupExecute_(entries, &count, &status, csys_cleanup_getNextTag());
+    EXPECT_EQ(count, -1);
+    EXPECT_EQ(status, row.closed);
+    EXPECT_EQ(g_calls, row.calls);
+    EXPECT_EQ(asserts.count(), row.asserts);
+    EXPECT_TRUE(*row.entries != 'v' || vars[0] == nullptr);  // the variable cleared
   }
-  csys_cleanupExecute_(entries, &count, &status, CSYS_CLEANUP_UNTRACKED_TAG);
-  EXPECT_EQ(g_calls, (std::vector<std::string>{"b", "c", "a"}));
 }
 
-TEST_F(Cleanup, UnknownKindAsserts) {
-  pmtsys_test::AssertCapture asserts;
-  csys_cleanupEntry entry{0, 0x33u, nullptr, recordObject};
-  int32_t count = 1;
-  csys_status status = CSYS_OK;
-  csys_cleanupExecute_(&entry, &count, &status, CSYS_CLEANUP_UNTRACKED_TAG);
-  EXPECT_EQ(asserts.count(), 1u);
-  EXPECT_TRUE(g_calls.empty());
-}
-
-TEST_F(Cleanup, LeakedTagsAreListedAsRanges) {
-  const int32_t base = csys_cleanup_getNextTag();  // never logged: a leak
-  const int32_t t1 = csys_cleanup_getNextTag();
-  const int32_t t2 = csys_cleanup_getNextTag();  // leaked
-  const int32_t t3 = csys_cleanup_getNextTag();  // leaked
-  const int32_t t4 = csys_cleanup_getNextTag();  // leaked
-  const int32_t t5 = csys_cleanup_getNextTag();
-  ASSERT_EQ(csys_cleanup_logExecute(t5), CSYS_OK);
-  ASSERT_EQ(csys_cleanup_logExecute(t1), CSYS_OK);
-  ASSERT_EQ(csys_cleanup_logExecute(CSYS_CLEANUP_UNTRACKED_TAG), CSYS_OK);
-  auto [leaks, text] = report();
-  EXPECT_EQ(leaks, base + 4);  // every tag below base, base itself, and t2..t4
-  const std::string prefix = base == 0 ? "C0" : "C0-" + std::to_string(base);
-  EXPECT_EQ(text, "Detected cleanup leaks!\nDumping tags ->\n{" + prefix + ", C" +
-                      std::to_string(t2) + "-" + std::to_string(t4) +
-                      "}\n Data: End of cleanup leaks\n");
-  // Logging the gap merges the neighbours on both sides.
-  ASSERT_EQ(csys_cleanup_logExecute(t3), CSYS_OK);
-  ASSERT_EQ(csys_cleanup_logExecute(t2), CSYS_OK);
-  ASSERT_EQ(csys_cleanup_logExecute(t4), CSYS_OK);
-  for (int32_t tag = 0; tag <= base; ++tag) ASSERT_EQ(csys_cleanup_logExecute(tag), CSYS_OK);
-  std::tie(leaks, text) = report();
-  EXPECT_EQ(leaks, 0);
-  EXPECT_EQ(text, "");
-}
-
-TEST_F(Cleanup, ConcurrentFramesLeaveNoLeaks) {
-  const auto before = report();  // no frame yet: nothing to print
-  EXPECT_EQ(before.first, 0);
-  EXPECT_EQ(before.second, "");
+TEST(Cleanup, LeakedTagsAreListedAsRangesAndConcurrentFramesLeaveNone) {
+  const auto report = [] { return pmtsys_test::printedLeakReport(csys_cleanupReportLeaks); };
+  EXPECT_EQ(report(), pmtsys_test::LeakReport(0, ""));  // no frame yet
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([] {
-      for (int i = 0; i < 500; ++i) {
-        CleanupFrame<1> frame;
-        frame.add(
-            kObjAlways, nullptr,
-            static_cast<csys_status (*)(void*)>([](void*) -> csys_status { return CSYS_OK; }));
-        ASSERT_EQ(frame.close(), CSYS_OK);
-      }
+      for (int i = 0; i < 500; ++i) csys_cleanup_logExecute(csys_cleanup_getNextTag());
     });
   }
   for (auto& thread : threads) thread.join();
-  EXPECT_EQ(report().first, 0);
+  EXPECT_EQ(report(), pmtsys_test::LeakReport(0, ""));
+  const int32_t base = csys_cleanup_getNextTag();  // never logged: a leak
+  const int32_t t1 = csys_cleanup_getNextTag();
+  const int32_t t2 = csys_cleanup_getNextTag();  // t2 to t4 leaked
+  const int32_t t3 = csys_cleanup_getNextTag();
+  const int32_t t4 = csys_cleanup_getNextTag();
+  for (const int32_t tag : {csys_cleanup_getNextTag(), t1, int32_t{CSYS_CLEANUP_UNTRACKED_TAG}}) {
+    ASSERT_EQ(csys_cleanup_logExecute(tag), CSYS_OK);
+  }
+  EXPECT_EQ(report(), pmtsys_test::LeakReport(4, "Detected cleanup leaks!\nDumping tags ->\n{C" +
+                                                     std::to_string(base) + ", C" +
+                                                     std::to_string(t2) + "-" + std::to_string(t4) +
+                                                     "}\n Data: End of cleanup leaks\n"));
+  // Logging the gap merges the neighbours on both sides.
+  for (const int32_t tag : {t3, t2, t4, base}) ASSERT_EQ(csys_cleanup_logExecute(tag), CSYS_OK);
+  EXPECT_EQ(report(), pmtsys_test::LeakReport(0, ""));
+}
+
+constexpr uint32_t kConstruct = CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT;
+constexpr uint32_t kWait = CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE;
+
+const char* const kHeader =
+    "Detected resource leaks/errors!\n"
+    "  ActionTypes: 0=constructOrDestruct\n"
+    "               1=waitOrRelease\n"
+    "               2=destructWhileLocked\n"
+    "Dumping IDs ->\n";
+
+std::string line(int32_t id, const char* name, int action, int count) {
+  return "  {ResourceID " + std::to_string(id) + " Name: " + name +
+         " ActionType: " + std::to_string(action) + "  Count: " + std::to_string(count) + "}\n";
+}
+
+class ResourceTracking : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
+};
+
+using Action = std::tuple<csys_resourceId, uint32_t, int32_t>;
+
+TEST_F(ResourceTracking, ReportListsUnbalancedSumsByIdExactly) {
+  // Ids 257 and 1 share a bucket; the report orders by id, not by insertion. An odd number of
+  // lines ends with an empty one.
+  const std::vector<Action> mixed = {{{257, "high"}, kWait, 1},
+                                     {{2, "middle"}, kWait, -1},
+                                     {{1, nullptr}, kConstruct, 1},
+                                     {{1, nullptr}, kWait, 3}};
+  std::vector<Action> removed = mixed;  // a record taken from the middle of its bucket
+  removed.push_back({{1, nullptr}, kConstruct, -1});
+  const struct {
+    std::vector<Action> actions;
+    int32_t leaks;
+    std::string text;
+  } rows[] = {
+      {mixed, 4,
+       kHeader + line(1, "none", 0, 1) + line(1, "none", 1, 3) + line(2, "middle", 1, -1) +
+           line(257, "high", 1, 1)},
+      {removed, 3,
+       kHeader + line(1, "none", 1, 3) + line(2, "middle", 1, -1) + line(257, "high", 1, 1) + "\n"},
+      {{{{7, "x"}, kWait, 2}, {{7, "x"}, kWait, -2}}, 0, ""},
+  };
+  for (const auto& row : rows) {
+    for (const auto& [rid, action, delta] : row.actions) {
+      ASSERT_EQ(csys_resourceId_logAction(&rid, action, delta), CSYS_OK);
+    }
+    EXPECT_EQ(pmtsys_test::printedLeakReport(csys_resourceReportLeaks),
+              pmtsys_test::LeakReport(row.leaks, row.text));
+    for (const auto& [rid, action, delta] : row.actions)
+      csys_resourceId_logAction(&rid, action, -delta);
+    EXPECT_EQ(pmtsys_test::leakRecords(), 0);
+  }
+}
+
+csys_criticalSection* g_hookLock = nullptr;
+int hookPrint(FILE*, const char*, va_list) {
+  return csys_criticalSection_protect(
+      g_hookLock, [](void*) { return CSYS_OK; }, nullptr);
+}
+
+TEST_F(ResourceTracking, ObjectsCountTheirActionsUnlessDisabled) {
+  csys_criticalSection cs{};
+  csys_mutex mutex{};
+  int32_t acquired = 0;
+  for (const csys_status status :  // the mutex destructed while held
+       {csys_criticalSection_construct(&cs), csys_mutex_construct(&mutex, 0, nullptr),
+        csys_mutex_wait(&mutex, &acquired), csys_mutex_destruct(&mutex)}) {
+    ASSERT_EQ(status, CSYS_OK);
+  }
+  csys_criticalSection_wait(&cs, nullptr);
+  csys_criticalSection_wait(&cs, nullptr);
+  csys_criticalSection_release(&cs);
+  csys_resourceSetLeakTrackingEnabled(0);
+  csys_criticalSection_release(&cs);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 0);  // disabled: reads nothing
+  csys_resourceSetLeakTrackingEnabled(1);
+  const std::tuple<csys_resourceId, uint32_t, int32_t> counts[] = {
+      {cs.resourceId, kConstruct, 1},  // the table kept what it had; the release went unseen
+      {cs.resourceId, kWait, 1},
+      {mutex.resourceId, kConstruct, 0},
+      {mutex.resourceId, kWait, 1},
+      {mutex.resourceId, CSYS_RESOURCE_ACTION_DESTRUCT_WHILE_LOCKED, 1}};
+  for (const auto& [rid, action, want] : counts) {
+    EXPECT_EQ(pmtsys_test::trackedCount(rid, action), want);
+  }
+  // A print hook may use the library's locks, even the listed one's, while the report lists.
+  g_hookLock = &cs;
+  const csys_printfAHooks hooks{nullptr, hookPrint};
+  csys_printfASetHooks(&hooks);
+  int32_t leaks = 0;
+  EXPECT_EQ(csys_resourceReportLeaks(1, &leaks, &acquired), CSYS_OK);
+  csys_printfASetHooks(nullptr);
+  EXPECT_EQ(leaks, 4);
+  EXPECT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);
+}
+
+TEST(ResourceTrackingUninitialized, IdsAreIssuedButNothingIsKept) {
+  csys_resourceId ids[2]{};
+  csys_resourceId_init(&ids[0], "a");
+  csys_resourceId_init(&ids[1], "b");
+  EXPECT_EQ(ids[1].id, ids[0].id + 1);
+  EXPECT_EQ(csys_resourceId_logAction(&ids[0], kWait, 1), CSYS_OK);
+  EXPECT_EQ(pmtsys_test::trackedCount(ids[0], kWait), 0);
+  int32_t leaks = -1;
+  int32_t valid = -1;
+  EXPECT_EQ(csys_resourceReportLeaks(1, &leaks, &valid), CSYS_OK);
+  EXPECT_EQ(valid, 0);
+  pmtsys_test::AssertCapture asserts;
+  EXPECT_EQ(csys_resourceId_init(nullptr, "x"), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(asserts.count(), 1u);
 }
 
 }  // namespace

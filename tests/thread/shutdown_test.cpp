@@ -1,6 +1,7 @@
-// Cleanups at a thread's end and the shutdown call through the exported interface, with real
-// threads: registrations for other threads, foreign threads, postponement by live threads, the
-// printed reports, and the final stage racing with threads that end at the same moment.
+// The shutdown stages and thread cleanups with real threads: order of teardown, the printed
+// reports, what is refused after the final stage, cleanups registered for other threads,
+// postponement by the count and by live threads, and registrations racing with the final stage.
+// Each test ends the library: each runs in a process of its own.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "cleanup/shutdown_internal.h"
 #include "csys_cleanup.h"
 #include "csys_resource.h"
 #include "csys_shutdown.h"
@@ -20,29 +22,29 @@
 namespace {
 
 std::mutex g_mutex;
-std::vector<std::string> g_ran;  // "<what>@<thread id>"
+std::string g_ran;  // "<what> " in the test's own thread, "<what>@<thread id> " in others
+const uint32_t g_main = os_getCurrentThreadId();  // static set-up runs in the main thread
 
 csys_status record(void* what) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  g_ran.push_back(std::string(static_cast<const char*>(what)) + "@" +
-                  std::to_string(os_getCurrentThreadId()));
-  return CSYS_OK;
-}
-
-std::string at(const char* what, uint32_t id) {
-  return std::string(what) + "@" + std::to_string(id);
+  g_ran += static_cast<const char*>(what);
+  const uint32_t id = os_getCurrentThreadId();
+  g_ran += (id == g_main ? "" : "@" + std::to_string(id)) + " ";
+  return *static_cast<const char*>(what) == '!' ? CSYS_STATUS(0x80000555u) : CSYS_OK;
 }
 
 // A library thread that runs until released.
 struct Parked {
   csys_event release{};
   csys_thread thread{};
-  uint32_t id = 0;
+  std::string id;
   Parked() {
+    uint32_t os = 0;
     EXPECT_EQ(csys_event_construct(&release, 1, 0), CSYS_OK);
     EXPECT_EQ(csys_thread_construct(&thread), CSYS_OK);
     EXPECT_EQ(csys_thread_create(park, &release, nullptr, &thread), CSYS_OK);
-    EXPECT_EQ(csys_thread_getOSIdentifier(&thread, &id), CSYS_OK);
+    EXPECT_EQ(csys_thread_getOSIdentifier(&thread, &os), CSYS_OK);
+    id = "@" + std::to_string(os);
   }
   void end() {
     EXPECT_EQ(csys_event_set(&release), CSYS_OK);
@@ -57,66 +59,18 @@ struct Parked {
   }
 };
 
-class ThreadShutdown : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_ran.clear();
-    csys_cleanupSetReportLeaksAtShutdown(0);
-    csys_resourceSetReportLeaksAtShutdown(0);
+// Registers "<stage>:<name>" entries: E(arly), N(ormal) or T(his thread's end).
+void registerAll(std::initializer_list<const char*> entries) {
+  for (const char* entry : entries) {
+    void* name = const_cast<char*>(entry + 2);
+    ASSERT_EQ(*entry == 'E'   ? csys_shutdown_registerEarly(record, name)
+              : *entry == 'N' ? csys_shutdown_register(record, name)
+                              : csys_thread_cleanup_registerOther(nullptr, record, name),
+              CSYS_OK);
   }
-};
-
-TEST_F(ThreadShutdown, CleanupsForOtherThreadsRunInThoseThreadsNewestFirst) {
-  Parked b;
-  Parked c;
-  ASSERT_EQ(csys_thread_cleanup_registerOther(&b.thread, record, const_cast<char*>("b1")), CSYS_OK);
-  ASSERT_EQ(csys_thread_cleanup_registerOther(&c.thread, record, const_cast<char*>("c")), CSYS_OK);
-  ASSERT_EQ(csys_thread_cleanup_registerOther(&b.thread, record, const_cast<char*>("b2")), CSYS_OK);
-  ASSERT_EQ(csys_thread_cleanup_registerOther(nullptr, record, const_cast<char*>("self")), CSYS_OK);
-  b.end();
-  EXPECT_EQ(g_ran, (std::vector<std::string>{at("b2", b.id), at("b1", b.id)}));
-  c.end();
-  EXPECT_EQ(g_ran.back(), at("c", c.id));
-  // A foreign thread that touched the library ends itself; one that did not has nothing to do.
-  std::thread foreign([] {
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-    EXPECT_EQ(csys_thread_cleanup_register(record, const_cast<char*>("foreign")), CSYS_OK);
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-  });
-  foreign.join();
-  EXPECT_EQ(g_ran.size(), 4u);
-  EXPECT_EQ(csys_shutdown(), CSYS_OK);  // the calling thread's own cleanup runs first
-  EXPECT_EQ(g_ran.back(), at("self", os_getCurrentThreadId()));
-  EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_ALREADY_DONE);
 }
 
-TEST_F(ThreadShutdown, TheLastLibraryThreadRunsTheFinalStage) {
-  uint32_t key = 0;
-  int32_t flag = 0;
-  ASSERT_EQ(csys_threadLocal_alloc(&key, &flag), CSYS_OK);
-  Parked worker;
-  ASSERT_EQ(csys_shutdown_register(record, const_cast<char*>("final")), CSYS_OK);
-  EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_POSTPONED);
-  EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_IN_PROGRESS);
-  csys_thread late{};
-  ASSERT_EQ(csys_thread_construct(&late), CSYS_OK);
-  EXPECT_EQ(csys_thread_create(Parked::park, nullptr, nullptr, &late), CSYS_E_THREAD_NOT_STARTED);
-  EXPECT_TRUE(g_ran.empty());
-  worker.end();
-  while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
-  EXPECT_EQ(g_ran, (std::vector<std::string>{at("final", worker.id)}));
-  EXPECT_EQ(csys_thread_cleanup_registerOther(&worker.thread, record, nullptr), CSYS_E_SHUT_DOWN);
-  pmtsys_test::AssertCapture asserts;
-  EXPECT_EQ(csys_threadLocal_setValueObj(key, 1, nullptr), CSYS_E_SHUT_DOWN);
-  uintptr_t value = 1;
-  EXPECT_EQ(csys_threadLocal_getValue(key, &value), CSYS_OK);
-  EXPECT_EQ(value, 0u);
-}
-
-TEST_F(ThreadShutdown, PrintsTheLeakReports) {
-  csys_cleanupSetReportLeaksAtShutdown(1);
-  csys_resourceSetReportLeaksAtShutdown(1);
+TEST(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   uint32_t key = 0;
   int32_t flag = 0;
   ASSERT_EQ(csys_threadLocal_alloc(&key, &flag), CSYS_OK);  // sets tracking up
@@ -124,62 +78,104 @@ TEST_F(ThreadShutdown, PrintsTheLeakReports) {
   ASSERT_EQ(csys_criticalSection_construct(&leaked), CSYS_OK);
   const int32_t lost = csys_cleanup_getNextTag();  // a frame that never ends
   ASSERT_EQ(csys_cleanup_logExecute(csys_cleanup_getNextTag()), CSYS_OK);
-  pmtsys_test::PrintCapture printed;
-  EXPECT_EQ(csys_shutdown(), CSYS_OK);
-  EXPECT_EQ(printed.text(),
-            "Detected cleanup leaks!\nDumping tags ->\n{C" + std::to_string(lost) +
-                "}\n Data: End of cleanup leaks\nDetected resource leaks/errors!\n"
-                "  ActionTypes: 0=constructOrDestruct\n               1=waitOrRelease\n"
-                "               2=destructWhileLocked\nDumping IDs ->\n  {ResourceID " +
-                std::to_string(leaked.resourceId.id) +
-                " Name: csys_criticalSection ActionType: 0  Count: 1}\n\n");
-  EXPECT_EQ(csys_criticalSection_destruct(&leaked), CSYS_OK);
-}
-
-csys_status trackedWork() {
-  csys_criticalSection cs{};
-  csys_status status = csys_criticalSection_construct(&cs);
-  int32_t acquired = 0;
-  if (CSYS_SUCCEEDED(status)) status = csys_criticalSection_wait(&cs, &acquired);
-  if (CSYS_SUCCEEDED(status)) status = csys_criticalSection_release(&cs);
-  const csys_status destructed = csys_criticalSection_destruct(&cs);
+  registerAll({"N:normal1", "E:early1", "N:!normal2", "E:early2", "N:normal3", "T:self"});
+  {
+    pmtsys_test::PrintCapture printed;  // both reports are on by default
+    EXPECT_EQ(csys_shutdown(), CSYS_STATUS(0x80000555u));
+    EXPECT_EQ(printed.text(),
+              "Detected cleanup leaks!\nDumping tags ->\n{C" + std::to_string(lost) +
+                  "}\n Data: End of cleanup leaks\nDetected resource leaks/errors!\n"
+                  "  ActionTypes: 0=constructOrDestruct\n               1=waitOrRelease\n"
+                  "               2=destructWhileLocked\nDumping IDs ->\n  {ResourceID " +
+                  std::to_string(leaked.resourceId.id) +
+                  " Name: csys_criticalSection ActionType: 0  Count: 1}\n\n");
+  }
+  EXPECT_EQ(g_ran, "self early2 early1 normal3 !normal2 normal1 ");
+  EXPECT_TRUE(csys_shutdown_isDone());
+  pmtsys_test::AssertCapture asserts;
+  uintptr_t value = 1;
+  csys_mutex* global = nullptr;
   int32_t leaks = 0;
-  int32_t valid = 0;
-  const csys_status reported = csys_cleanupReportLeaks(0, &leaks, &valid);
-  return CSYS_FAILED(status) ? status : CSYS_FAILED(destructed) ? destructed : reported;
+  int32_t valid[2] = {1, 1};
+  csys_resourceId ids[2]{};
+  const std::pair<csys_status, csys_status> after[] = {
+      {csys_shutdown(), CSYS_SHUTDOWN_ALREADY_DONE},
+      {csys_shutdown_register(record, nullptr), CSYS_E_SHUT_DOWN},
+      {csys_thread_cleanup_registerOther(nullptr, record, nullptr), CSYS_E_SHUT_DOWN},
+      {csys_threadLocal_setValueObj(key, 1, nullptr), CSYS_E_SHUT_DOWN},
+      {csys_threadLocal_getValue(key, &value), CSYS_OK},
+      {csys_mutex_getGlobal(&global), CSYS_E_FAIL},
+      {csys_cleanupReportLeaks(0, &leaks, &valid[0]), CSYS_OK},
+      {csys_resourceReportLeaks(0, &leaks, &valid[1]), CSYS_OK},
+      {csys_criticalSection_wait(&leaked, nullptr), CSYS_OK},  // objects still work untracked
+      {csys_criticalSection_release(&leaked), CSYS_OK},
+      {csys_criticalSection_destruct(&leaked), CSYS_OK},
+      {csys_resourceId_init(&ids[0], "a"), CSYS_OK},
+      {csys_resourceId_init(&ids[1], "b"), CSYS_OK}};
+  for (const auto& [got, want] : after) EXPECT_EQ(got, want);
+  EXPECT_EQ(value + uintptr_t(valid[0] + valid[1]), 0u);            // no value, no report
+  EXPECT_EQ(csys_cleanup_getNextTag(), csys_cleanup_getNextTag());  // tags and ids frozen
+  EXPECT_EQ(ids[1].id, ids[0].id);
 }
 
-uint32_t workThenEnd(void* /*argument*/) {
-  for (int i = 0; i < 50; ++i) EXPECT_EQ(trackedWork(), CSYS_OK);
-  return 0;
+TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalStage) {
+  EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
+  EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
+  EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_OK);  // nothing requested: runs nothing
+  Parked worker;
+  Parked other;
+  // Cleanups for other threads run in those threads, newest first.
+  ASSERT_EQ(csys_thread_cleanup_registerOther(&worker.thread, record, const_cast<char*>("w1")), 0);
+  ASSERT_EQ(csys_thread_cleanup_registerOther(&other.thread, record, const_cast<char*>("o")), 0);
+  ASSERT_EQ(csys_thread_cleanup_registerOther(&worker.thread, record, const_cast<char*>("w2")), 0);
+  other.end();
+  // A foreign thread that touched the library ends itself once; one that did not has nothing
+  // to do.
+  std::string foreign;
+  std::thread([&] {
+    foreign = "@" + std::to_string(os_getCurrentThreadId()) + " ";
+    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+    registerAll({"T:f"});
+    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+  }).join();
+  const std::string before = "o" + other.id + " f" + foreign;
+  registerAll({"N:final"});
+  EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_POSTPONED);
+  int32_t requested = 0;
+  csys_shutdown_getIsRequested(&requested);
+  EXPECT_EQ(requested, 1);
+  EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_IN_PROGRESS);
+  csys_thread late{};
+  ASSERT_EQ(csys_thread_construct(&late), CSYS_OK);
+  EXPECT_EQ(csys_thread_create(Parked::park, nullptr, nullptr, &late), CSYS_E_THREAD_NOT_STARTED);
+  registerAll({"N:late"});  // requested, not yet final: still runs
+  EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_SHUTDOWN_POSTPONED);  // the thread holds
+  EXPECT_EQ(g_ran, before);
+  worker.end();
+  while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
+  const std::string& w = worker.id;
+  EXPECT_EQ(g_ran, before + "w2" + w + " w1" + w + " late" + w + " final" + w + " ");
 }
 
-TEST_F(ThreadShutdown, TheFinalStageRacesWithEndingThreads) {
-  csys_cleanupSetReportLeaksAtShutdown(1);
-  csys_resourceSetReportLeaksAtShutdown(1);
-  pmtsys_test::PrintCapture printed;
-  std::atomic<bool> done{false};
-  std::vector<std::thread> foreign;
+TEST(ThreadShutdown, RegistrationsRacingTheFinalStageRunOrAreRefused) {
+  static std::atomic<int> registered{0}, ran{0};
+  std::vector<std::thread> registrars;
   for (int t = 0; t < 3; ++t) {
-    foreign.emplace_back([&] {
-      while (!done.load()) EXPECT_EQ(trackedWork(), CSYS_OK);
-      for (int i = 0; i < 20; ++i) EXPECT_EQ(trackedWork(), CSYS_OK);
+    registrars.emplace_back([] {
+      for (int i = 0; i < 2000; ++i) {
+        const csys_status status = csys_shutdown_register([](void*) { return ++ran, CSYS_OK; }, 0);
+        EXPECT_TRUE(status == CSYS_OK || status == CSYS_E_SHUT_DOWN) << status;
+        if (status != CSYS_OK) return;
+        ++registered;
+      }
     });
   }
-  std::vector<csys_thread> threads(6);
-  for (auto& thread : threads) {
-    ASSERT_EQ(csys_thread_construct(&thread), CSYS_OK);
-    ASSERT_EQ(csys_thread_create(workThenEnd, nullptr, nullptr, &thread), CSYS_OK);
-  }
-  const csys_status shutdown = csys_shutdown();
-  EXPECT_TRUE(shutdown == CSYS_SHUTDOWN_POSTPONED || shutdown == CSYS_OK);
-  for (auto& thread : threads) {
-    EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
-    EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);  // tears records down meanwhile
-  }
-  while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
-  done = true;
-  for (auto& thread : foreign) thread.join();
+  while (registered < 100) os_yield();  // the final stage starts while they register
+  EXPECT_EQ(csys_shutdown(), CSYS_OK);
+  for (auto& thread : registrars) thread.join();
+  EXPECT_EQ(ran.load(), registered.load());  // every accepted one ran, none twice
+  EXPECT_GT(ran.load(), 0);
 }
 
 }  // namespace

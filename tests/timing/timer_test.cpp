@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 
 #include "os/os.h"
 #include "support/report_capture.h"
@@ -62,10 +63,6 @@ class ControlledClock : public ::testing::Test {
     g_nominalMHz = 2400;
     installNominalMHz();
   }
-  static void calibrate() {
-    ASSERT_EQ(csys_clock_initCalibration(), CSYS_OK);
-    ASSERT_EQ(csys_clock_overhead(CSYS_CLOCK_SYSTEM_TICKS), kStep);
-  }
   static uint64_t ticks(csys_timer* t) {
     csys_timerTicks result{};
     EXPECT_EQ(csys_timer_getTicks(t, &result), CSYS_OK);
@@ -74,30 +71,63 @@ class ControlledClock : public ::testing::Test {
 };
 
 TEST(TimerTicks, ArithmeticCarriesAndBorrowsBetweenHalves) {
-  struct Row {
-    csys_timerTicks a, b, sum, difference;
-  };
-  const Row rows[] = {
+  const csys_timerTicks rows[][4] = {
+      // a, b, a + b, a - b
       {{0xFFFFFFFFu, 0}, {1, 0}, {0, 1}, {0xFFFFFFFEu, 0}},
       {{0, 1}, {1, 0}, {1, 1}, {0xFFFFFFFFu, 0}},
       {{0, 0}, {1, 0}, {1, 0}, {0xFFFFFFFFu, -1}},
       {{5, -1}, {0xFFFFFFFBu, 0}, {0, 0}, {10, -2}},
   };
-  for (const Row& row : rows) {
-    csys_timerTicks sum{}, difference{};
-    csys_timerTicks_initAdd(&sum, &row.a, &row.b);
-    csys_timerTicks_initSubtract(&difference, &row.a, &row.b);
-    EXPECT_EQ(csys_timerTicks_toU64(sum), csys_timerTicks_toU64(row.sum));
-    EXPECT_EQ(csys_timerTicks_toU64(difference), csys_timerTicks_toU64(row.difference));
+  for (const auto& [a, b, sum, difference] : rows) {
+    csys_timerTicks got[2]{};
+    csys_timerTicks_initAdd(&got[0], &a, &b);
+    csys_timerTicks_initSubtract(&got[1], &a, &b);
+    EXPECT_EQ(csys_timerTicks_toU64(got[0]), csys_timerTicks_toU64(sum));
+    EXPECT_EQ(csys_timerTicks_toU64(got[1]), csys_timerTicks_toU64(difference));
   }
   double d = 0;
-  EXPECT_EQ((csys_timerTicks_convertToDouble(&rows[3].difference, &d), d), -2 * 4294967296.0 + 10);
+  EXPECT_EQ((csys_timerTicks_convertToDouble(&rows[3][3], &d), d), -2 * 4294967296.0 + 10);
 }
 
-TEST_F(ControlledClock, NominalRateStartStopResetAndReadings) {
-  calibrate();
-  EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_PROCESSOR_CYCLES), INT64_C(2400000000));
-  EXPECT_EQ(g_systemReads, 200);  // the nominal rate needs no measurement: 100 pairs only
+// Each calibration outcome in a process of its own (the rates are determined once): the nominal
+// rate, cycles per five counter ticks, whether the counter has a frequency; the status and the
+// assertion reports (the failed query, and the rates' report of it).
+using Calibration = std::tuple<std::optional<uint32_t>, int64_t, bool, csys_status, size_t>;
+class Calibrate : public ControlledClock, public ::testing::WithParamInterface<Calibration> {};
+
+TEST_P(Calibrate, RatesFromTheNominalRateOrMeasuredOrNone) {
+  const auto& [mhz, cycles, counter, status, reports] = GetParam();
+  g_nominalMHz = mhz;
+  g_cyclesPerFiveTicks = static_cast<uint64_t>(cycles);
+  int64_t frequency = 0;
+  ASSERT_TRUE(os_queryPerformanceFrequency(&frequency));
+  if (!counter) failCounterFrequency();
+  pmtsys_test::AssertCapture asserts;
+  EXPECT_EQ(csys_clock_initCalibration(), status);
+  EXPECT_EQ(asserts.count(), reports);
+  EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS), counter ? frequency : 0);
+  EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_PROCESSOR_CYCLES),
+            mhz ? *mhz * int64_t{1000000} : frequency * cycles / 5);
+  EXPECT_TRUE(!mhz || g_systemReads == 200);  // no measurement: 100 pairs only
+  csys_timer t{};
+  EXPECT_EQ(csys_timer_init(&t, 1), CSYS_OK);
+  csys_timer_stop(&t);
+  // Uncalibrated timers take nothing off; the next call tries again.
+  EXPECT_EQ(ticks(&t), CSYS_FAILED(status) ? kStep : 0u);
+  csys_clock_replaceTickReader(CSYS_CLOCK_PROCESSOR_CYCLES, nullptr);
+  EXPECT_EQ(csys_clock_initCalibration(), CSYS_OK);
+  EXPECT_LT(ticks(&t), kStep);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, Calibrate,
+                         ::testing::Values(Calibration{2400, 12, true, CSYS_OK, 0},
+                                           Calibration{{}, 12, true, CSYS_OK, 0},
+                                           Calibration{{}, 0, true, CSYS_E_FAIL, 1},
+                                           Calibration{2400, 12, false, CSYS_OK, 2}));
+
+TEST_F(ControlledClock, StartStopResetReadingsAndTheCorrection) {
+  ASSERT_EQ(csys_clock_initCalibration(), CSYS_OK);
+  ASSERT_EQ(csys_clock_overhead(CSYS_CLOCK_SYSTEM_TICKS), kStep);
   csys_timer t{};
   ASSERT_EQ(csys_timer_init(&t, 0), CSYS_OK);
   double value = -1;
@@ -124,24 +154,20 @@ TEST_F(ControlledClock, NominalRateStartStopResetAndReadings) {
   csys_timer_start(&t);
   g_now += 50 * kStep;
   csys_timer_reset(&t);
-  EXPECT_EQ(t.intervals, 0u);
-  EXPECT_EQ(t.isRunning, 1u);
+  EXPECT_EQ(t.intervals + (1 - t.isRunning), 0u);
   EXPECT_EQ(ticks(&t), 0u);
-}
-
-TEST_F(ControlledClock, CorrectionBorrowsNeverGoesNegativeAndElapsedTimeOfBareTicks) {
-  calibrate();
-  csys_timer t{};
+  // The correction borrows across the halves and never goes negative.
   csys_timer_init(&t, 0);
-  t.intervals = 1;
-  t.elapsed = {5, 1};
-  EXPECT_EQ(ticks(&t), (uint64_t{1} << 32) + 5 - kStep);
-  t.elapsed = {3, 0};
-  EXPECT_EQ(ticks(&t), 0u);
-  t.elapsed = {0, 4};
-  t.intervals = 0;
-  csys_timer_setCount(&t, 4);
-  EXPECT_EQ(ticks(&t), uint64_t{1} << 32);
+  const std::tuple<csys_timerTicks, uint32_t, uint32_t, uint64_t> corrected[] = {
+      {{5, 1}, 1, 1, (uint64_t{1} << 32) + 5 - kStep},  // elapsed, intervals, count, ticks
+      {{3, 0}, 1, 1, 0},
+      {{0, 4}, 0, 4, uint64_t{1} << 32}};
+  for (const auto& [elapsed, intervals, count, want] : corrected) {
+    t.elapsed = elapsed;
+    t.intervals = intervals;
+    csys_timer_setCount(&t, static_cast<int32_t>(count));
+    EXPECT_EQ(ticks(&t), want);
+  }
   // Elapsed milliseconds between two system tick readings.
   const csys_timerTicks start{0xFFFFFFF0u, 2};
   const csys_timerTicks end = csys_timerTicks_fromU64(
@@ -156,38 +182,6 @@ TEST_F(ControlledClock, CorrectionBorrowsNeverGoesNegativeAndElapsedTimeOfBareTi
   csys_timer_getTicks(&t, nullptr);
   csys_timerTicks_getElapsedMillisecondsDouble(&end, &start, &ms);
   EXPECT_EQ(asserts.count(), 3u);
-}
-
-TEST_F(ControlledClock, ProcessorRateIsMeasuredAgainstTheCounter) {
-  g_nominalMHz.reset();
-  int64_t frequency = 0;
-  ASSERT_TRUE(os_queryPerformanceFrequency(&frequency));
-  ASSERT_EQ(csys_clock_initCalibration(), CSYS_OK);
-  EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_PROCESSOR_CYCLES), frequency * 12 / 5);
-}
-
-// No rate: timers still count raw ticks and take nothing off; the next call tries again.
-TEST_F(ControlledClock, UncalibratedTimersCountRawTicksAndCalibrationIsRetried) {
-  g_nominalMHz.reset();
-  g_cyclesPerFiveTicks = 0;
-  pmtsys_test::AssertCapture asserts;
-  EXPECT_EQ(csys_clock_initCalibration(), CSYS_E_FAIL);
-  EXPECT_EQ(asserts.count(), 1u);
-  csys_timer t{};
-  EXPECT_EQ(csys_timer_init(&t, 1), CSYS_OK);
-  csys_timer_stop(&t);
-  EXPECT_EQ(ticks(&t), kStep);
-  csys_clock_replaceTickReader(CSYS_CLOCK_PROCESSOR_CYCLES, nullptr);
-  EXPECT_EQ(csys_clock_initCalibration(), CSYS_OK);
-  EXPECT_LT(ticks(&t), kStep);
-}
-
-TEST_F(ControlledClock, CounterWithoutFrequencyLeavesItsRateAtZero) {
-  failCounterFrequency();
-  pmtsys_test::AssertCapture asserts;
-  calibrate();
-  EXPECT_EQ(asserts.count(), 2u);  // the query, and the rates' report of it
-  EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS), 0);
 }
 
 }  // namespace
