@@ -148,12 +148,9 @@ csys_status insertTag(int32_t tag) {
     const int64_t lo = interval.lo;
     const int64_t hi = interval.hi;
     if (tag < lo - 1) return insertAt(i, tag);
+    // The interval before ended below tag - 1, or it would have taken the tag already.
     if (tag == lo - 1) {
       interval.lo = tag;
-      if (i > 0 && g_intervals[i - 1].hi == static_cast<int64_t>(tag) - 1) {
-        g_intervals[i - 1].hi = interval.hi;
-        removeInterval(i);
-      }
       return CSYS_OK;
     }
     if (tag == hi + 1) {
