@@ -1,8 +1,6 @@
-// Named kernel objects of the POSIX backend. The core's tests (tests/sync) prove creation,
-// existing names, opening, type clashes and wait-only access through its statuses, and the name
-// fuzzer the rules for any name; these tests cover, with real processes, what only the OS layer
-// sees: name mapping, lifetime across processes, processes killed at the worst moments, creation
-// races, and the robust mutex closed while another thread holds it.
+// Named kernel objects of the POSIX backend, where the core's tests (tests/sync) and the name
+// fuzzer do not reach: name mapping, lifetime across processes, processes killed at the worst
+// moments, creation races, and the robust mutex closed while another thread holds it.
 #if !defined(_WIN32)
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -41,22 +39,13 @@ bool nameExists(const std::string& name) {
   return std::filesystem::exists("/dev/shm" + file);
 }
 
-long openFiles() {
-  const std::filesystem::directory_iterator entries("/proc/self/fd");
-  return std::distance(begin(entries), end(entries));
-}
-
 // One-byte messages between a parent and its children.
 struct Pipe {
   int fds[2] = {-1, -1};
   Pipe() { EXPECT_EQ(pipe(fds), 0); }
   ~Pipe() { close(fds[0]), close(fds[1]); }
   void post(char message = 'x') { EXPECT_EQ(write(fds[1], &message, 1), 1); }
-  char take() {
-    char message = 0;
-    EXPECT_EQ(read(fds[0], &message, 1), 1);
-    return message;
-  }
+  char take(char message = 0) { return read(fds[0], &message, 1) == 1 ? message : '?'; }
 };
 
 Pipe* g_stopped;  // where a child stopped by a system-call hook tells (a hook cannot capture)
@@ -65,8 +54,7 @@ Pipe* g_stopped;  // where a child stopped by a system-call hook tells (a hook c
 template <class Body>
 pid_t spawn(Body body) {
   const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  return pid;
+  return pid == 0 ? _exit(body()), 0 : pid;
 }
 
 int exitCode(pid_t pid) {
@@ -232,10 +220,13 @@ TEST(NamedObjectsOs, FailedMappingOfAnotherProcesssObject) {
   const std::string name = testName("fail-open");
   os_handle semaphore = os_createSemaphore(0, 1, name.c_str());
   const pid_t child = spawn([&] {
-    const long files = openFiles();
+    const auto files = [] {
+      return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto before = files();
     os_sys.mmap = [](void*, size_t, int, int, int, off_t) { return errno = ENOMEM, MAP_FAILED; };
     const uint32_t error = errorOf(os_openSemaphore(name.c_str()));
-    return error == OS_ERROR_NOT_ENOUGH_MEMORY && openFiles() == files ? 0 : 1;
+    return error == OS_ERROR_NOT_ENOUGH_MEMORY && files() == before ? 0 : 1;
   });
   EXPECT_EQ(exitCode(child), 0);
   os_closeHandle(semaphore);

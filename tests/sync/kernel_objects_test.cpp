@@ -1,5 +1,6 @@
-// Mutexes, semaphores and events through the library: statuses and acquired flags, named
-// construction rules, abandonment, time-outs, and what leak tracking records.
+// Mutexes, semaphores, events and critical sections as callers see them: refused arguments,
+// acquired flags across threads, abandonment, time-outs, named construction rules, nested entry,
+// and what leak tracking records.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,13 +10,13 @@
 #include <vector>
 
 #include "cleanup/resource_tracking_internal.h"
+#include "csys_memory.h"
 #include "csys_sync.h"
 #include "support/names.h"
 #include "support/tracking.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr uint32_t kWait = CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE;
@@ -26,69 +27,74 @@ class KernelObjects : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
 };
 
-TEST_F(KernelObjects, NullArgumentsAndUnconstructedObjects) {
-  int32_t acquired = 7;
+uint32_t allocations() {
+  uint32_t value = 0;
+  csys_memory_allocCountGet(&value);
+  return value;
+}
+
+TEST_F(KernelObjects, RefusedArgumentsAndUnconstructedObjects) {
+  int32_t untouched = 7, cleared = 7;
   csys_mutex m{};
   csys_semaphore s{};
   csys_event e{};
-  EXPECT_EQ(csys_mutex_wait(&m, &acquired), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(acquired, 7);  // not written
-  EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_semaphore_release(&s), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_event_set(&e), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_event_reset(nullptr), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_semaphore_waitTry(nullptr, &acquired), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_mutex_construct(nullptr, 0, nullptr), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_mutex_constructNamed(&m, "", 1, 0, nullptr), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_event_constructNamed(&e, nullptr, 1, 0, 0), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_semaphore_constructNamedExists(&s, ""), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_mutex_destruct(&m), CSYS_OK);
-  EXPECT_EQ(csys_mutex_destruct(nullptr), CSYS_E_INVALID_ARGUMENT);
+  csys_criticalSection cs{};
+  const uint32_t allocated = allocations();
+  const csys_status refused[] = {
+      csys_mutex_wait(&m, &untouched),
+      csys_mutex_unlock(&m),
+      csys_mutex_destruct(nullptr),
+      csys_mutex_construct(nullptr, 0, nullptr),
+      csys_mutex_constructNamed(&m, "", 1, 0, nullptr),
+      csys_semaphore_release(&s),
+      csys_semaphore_waitTry(nullptr, &untouched),
+      csys_semaphore_constructNamedExists(&s, ""),
+      csys_event_set(&e),
+      csys_event_reset(nullptr),
+      csys_event_constructNamed(&e, nullptr, 1, 0, 0),
+      csys_criticalSection_wait(&cs, &cleared),
+      csys_criticalSection_release(&cs),
+      csys_criticalSection_construct(nullptr),
+      csys_criticalSection_constructSpin(&cs, -1),
+      csys_criticalSection2_destruct(nullptr),
+  };
+  for (const csys_status& status : refused) {
+    EXPECT_EQ(status, CSYS_E_INVALID_ARGUMENT) << "row " << &status - refused;
+  }
+  EXPECT_EQ(std::make_pair(untouched, cleared), std::make_pair(7, 0));
+  EXPECT_EQ(allocations(), allocated);
+  EXPECT_EQ(cs.os, nullptr);
+  EXPECT_EQ(csys_mutex_destruct(&m) | csys_criticalSection_destruct(&cs), CSYS_OK);
+  EXPECT_EQ(csys_semaphore_construct(&s, 2, 1), CSYS_E_OS);  // initial above the maximum
+  EXPECT_EQ(s.handle, nullptr);
 }
 
+// Another thread is refused (unlock records nothing), times out, and a timed wait of its own is
+// ended by the owner's release.
 TEST_F(KernelObjects, MutexOwnershipAcrossThreads) {
   csys_mutex m{};
   int32_t owned = 0;
   ASSERT_EQ(csys_mutex_construct(&m, 1, &owned), CSYS_OK);
-  EXPECT_EQ(owned, 1);
-  EXPECT_EQ(m.created, 1u);
-  std::thread([&] {
-    int32_t acquired = 7;
-    EXPECT_EQ(csys_mutex_waitTry(&m, &acquired), CSYS_OK);
-    EXPECT_EQ(acquired, 0);
-    EXPECT_EQ(csys_mutex_waitTimeout(&m, 30, &acquired), CSYS_OK);
-    EXPECT_EQ(acquired, 0);
-    EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS);  // not the owner
-  }).join();
-  EXPECT_EQ(pmtsys_test::trackedCount(m.resourceId, kWait),
-            1);  // the refused unlock recorded nothing
-  ASSERT_EQ(csys_mutex_unlock(&m), CSYS_OK);
-  std::thread([&] {
-    int32_t acquired = 0;
-    EXPECT_EQ(csys_mutex_waitTry(&m, &acquired), CSYS_OK);
-    EXPECT_EQ(acquired, 1);
+  EXPECT_EQ(std::make_pair(m.created, owned), std::make_pair(1u, 1));
+  std::atomic<int> stage{0};
+  std::thread other([&] {
+    int32_t tried = 7, timed = 7, acquired = 0;
+    EXPECT_EQ(csys_mutex_waitTry(&m, &tried) | csys_mutex_waitTimeout(&m, 30, &timed), CSYS_OK);
+    EXPECT_EQ(std::make_pair(tried, timed), std::make_pair(0, 0));
+    EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS);
+    stage = 1;
+    EXPECT_EQ(csys_mutex_waitTimeout(&m, 20000, &acquired), CSYS_OK);
+    EXPECT_EQ(std::make_pair(stage.load(), acquired), std::make_pair(2, 1));
     EXPECT_EQ(csys_mutex_unlock(&m), CSYS_OK);
-  }).join();
+  });
+  while (stage != 1) std::this_thread::yield();
+  std::this_thread::sleep_for(milliseconds(20));  // most likely in its timed wait by now
+  EXPECT_EQ(pmtsys_test::trackedCount(m.resourceId, kWait), 1);
+  stage = 2;
+  ASSERT_EQ(csys_mutex_unlock(&m), CSYS_OK);
+  other.join();
   ASSERT_EQ(csys_mutex_destruct(&m), CSYS_OK);
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
-}
-
-TEST_F(KernelObjects, InfiniteTimeoutWaitsUntilReleased) {
-  csys_mutex m{};
-  ASSERT_EQ(csys_mutex_construct(&m, 1, nullptr), CSYS_OK);
-  std::atomic<bool> released{false};
-  std::thread waiter([&] {
-    int32_t acquired = 0;
-    EXPECT_EQ(csys_mutex_waitTimeout(&m, CSYS_WAIT_INFINITE, &acquired), CSYS_OK);
-    EXPECT_TRUE(released.load());
-    EXPECT_EQ(acquired, 1);
-    csys_mutex_unlock(&m);
-  });
-  std::this_thread::sleep_for(milliseconds(50));
-  released = true;
-  csys_mutex_unlock(&m);
-  waiter.join();
-  csys_mutex_destruct(&m);
 }
 
 TEST_F(KernelObjects, AbandonedMutexIsAcquiredByTheNextWaiter) {
@@ -106,49 +112,37 @@ TEST_F(KernelObjects, AbandonedMutexIsAcquiredByTheNextWaiter) {
   csys_mutex_destruct(&m);
 }
 
-TEST_F(KernelObjects, TimedWaitsNeverReturnEarly) {
-  csys_semaphore s{};
-  ASSERT_EQ(csys_semaphore_construct(&s, 0, 1), CSYS_OK);
-  for (uint32_t ms : {1u, 7u, 25u}) {
-    const auto start = Clock::now();
-    int32_t acquired = 7;
-    ASSERT_EQ(csys_semaphore_waitTimeout(&s, ms, &acquired), CSYS_OK);
-    EXPECT_EQ(acquired, 0);
-    EXPECT_GE(Clock::now() - start, milliseconds(ms));
-  }
-  csys_semaphore_destruct(&s);
-}
-
-TEST_F(KernelObjects, SemaphoreMaximum) {
+// Time-outs never end early; a release past the maximum is refused and changes nothing.
+TEST_F(KernelObjects, SemaphoreTimeoutsAndMaximum) {
   csys_semaphore s{};
   ASSERT_EQ(csys_semaphore_construct(&s, 0, 1), CSYS_OK);
   EXPECT_EQ(s.maximumCount, 1u);
   int32_t acquired = 7;
-  EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 0);
+  for (uint32_t ms : {1u, 7u, 25u}) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(csys_semaphore_waitTimeout(&s, ms, &acquired), CSYS_OK);
+    EXPECT_EQ(acquired, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(ms));
+  }
   EXPECT_EQ(csys_semaphore_release(&s), CSYS_OK);
-  EXPECT_EQ(csys_semaphore_release(&s), CSYS_E_OS);  // would pass the maximum
-  EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 1);
-  EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 0);  // the refused release changed nothing
+  EXPECT_EQ(csys_semaphore_release(&s), CSYS_E_OS);
+  for (int32_t expected : {1, 0}) {
+    EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
+    EXPECT_EQ(acquired, expected);
+  }
   csys_semaphore_destruct(&s);
-  csys_semaphore bad{};
-  EXPECT_EQ(csys_semaphore_construct(&bad, 2, 1), CSYS_E_OS);
-  EXPECT_EQ(bad.handle, nullptr);
 }
 
 // Starts `waiters` threads waiting on the event, sets it once, and counts who got through.
 int wokenBySingleSet(csys_event* e, int waiters) {
-  std::atomic<int> woken{0};
-  std::atomic<int> ready{0};
+  std::atomic<int> woken{0}, ready{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < waiters; ++i) {
     threads.emplace_back([&] {
       ++ready;
       int32_t acquired = 0;
       csys_event_waitTimeout(e, 500, &acquired);
-      if (acquired == 1) ++woken;
+      woken += acquired;
     });
   }
   while (ready.load() < waiters) std::this_thread::yield();
@@ -159,20 +153,17 @@ int wokenBySingleSet(csys_event* e, int waiters) {
 }
 
 TEST_F(KernelObjects, ManualResetReleasesAllAutoResetOne) {
-  csys_event manual{};
-  csys_event autoReset{};
-  ASSERT_EQ(csys_event_construct(&manual, 1, 0), CSYS_OK);
-  ASSERT_EQ(csys_event_construct(&autoReset, 0, 0), CSYS_OK);
+  csys_event manual{}, autoReset{};
+  ASSERT_EQ(csys_event_construct(&manual, 1, 0) | csys_event_construct(&autoReset, 0, 0), CSYS_OK);
   EXPECT_EQ(wokenBySingleSet(&manual, 4), 4);
   EXPECT_EQ(wokenBySingleSet(&autoReset, 4), 1);
-  int32_t acquired = 0;
-  EXPECT_EQ(csys_event_waitTry(&manual, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 1);  // still signalled
+  // The manual one stays signalled until reset; the automatic one was consumed.
+  int32_t states[3] = {};
+  csys_event_waitTry(&manual, &states[0]);
   ASSERT_EQ(csys_event_reset(&manual), CSYS_OK);
-  EXPECT_EQ(csys_event_waitTry(&manual, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 0);
-  EXPECT_EQ(csys_event_waitTry(&autoReset, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 0);  // consumed by the one waiter
+  csys_event_waitTry(&manual, &states[1]);
+  csys_event_waitTry(&autoReset, &states[2]);
+  EXPECT_EQ(std::vector<int32_t>(states, states + 3), (std::vector<int32_t>{1, 0, 0}));
   csys_event_destruct(&manual);
   csys_event_destruct(&autoReset);
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
@@ -228,6 +219,51 @@ TEST_F(KernelObjects, NamedObjectsFollowTheExistingRules) {
                 csys_event_destruct(&opened),
             CSYS_OK);
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
+}
+
+// Each thread counts once inside both entries and once between the two leaves: a lock that let
+// another thread in after the first leave would lose counts.
+TEST_F(KernelObjects, CriticalSectionNeedsAsManyLeavesAsEntries) {
+  csys_criticalSection cs{};
+  ASSERT_EQ(csys_criticalSection_constructSpin(&cs, 4000), CSYS_OK);
+  long long counter = 0;  // guarded by cs only
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        csys_criticalSection_wait(&cs, nullptr);
+        csys_criticalSection_wait(&cs, nullptr);
+        ++counter;
+        csys_criticalSection_release(&cs);
+        ++counter;
+        csys_criticalSection_release(&cs);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(counter, 160000);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);
+  csys_criticalSection_destruct(&cs);
+}
+
+TEST_F(KernelObjects, CriticalSectionProtectReleasesWhenTheFunctionFails) {
+  csys_criticalSection cs{};
+  ASSERT_EQ(csys_criticalSection_construct(&cs), CSYS_OK);
+  int calls = 0;
+  const auto failing = [](void* context) {
+    ++*static_cast<int*>(context);
+    return CSYS_E_FAIL;
+  };
+  EXPECT_EQ(csys_criticalSection_protect(&cs, failing, &calls), CSYS_E_FAIL);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);
+  int32_t acquired = 0;
+  std::thread([&] {
+    csys_criticalSection_wait(&cs, &acquired);
+    csys_criticalSection_release(&cs);
+  }).join();
+  EXPECT_EQ(acquired, 1);
+  csys_criticalSection_destruct(&cs);
 }
 
 }  // namespace
