@@ -1,6 +1,7 @@
-// Unnamed kernel objects of the OS layer. The core's tests (tests/sync) prove through its
-// statuses what callers see; these cover what the core never reaches: exact last errors, counts
-// above one with previous counts, and wait-any beyond waiting for a thread's end.
+// Unnamed kernel objects and threads of the OS layer where the core never reaches: exact last
+// errors, counts above one with previous counts, wait-any on several objects, the handle of a
+// thread nobody told the layer about, priorities Windows refuses, an unset slot. The core's tests
+// (tests/sync, tests/thread) prove through its statuses what callers see.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +18,8 @@ namespace {
 TEST(KernelObjectsOs, RefusalsSetTheirErrorAndChangeNothing) {
   os_handle semaphore = os_createSemaphore(0, 3, "");  // an empty name is no name
   os_handle mutex = os_createMutex(false, nullptr);
+  os_handle self = os_duplicateCurrentThread();
+  EXPECT_TRUE(os_setCurrentThreadPriority(-15));  // raising needs a privilege on some systems
   int32_t previous = -1;
   EXPECT_TRUE(os_releaseSemaphore(semaphore, 2, &previous));
   EXPECT_EQ(previous, 0);
@@ -37,6 +40,12 @@ TEST(KernelObjectsOs, RefusalsSetTheirErrorAndChangeNothing) {
       {[&] { return wait(os_waitForAnyObject(0, &semaphore, 0)); }, OS_ERROR_INVALID_PARAMETER},
       {[&] { return wait(os_waitForAnyObject(OS_MAXIMUM_WAIT_OBJECTS + 1, withNull, 0)); },
        OS_ERROR_INVALID_PARAMETER},
+      {[] { return os_setCurrentThreadPriority(3); }, OS_ERROR_INVALID_PARAMETER},
+      {[] { return os_setCurrentThreadPriority(-3); }, OS_ERROR_INVALID_PARAMETER},
+      {[] { return os_setCurrentThreadPriority(6); }, OS_ERROR_INVALID_PARAMETER},
+      {[&] { return os_setThreadPriority(self, -7); }, OS_ERROR_INVALID_PARAMETER},
+      {[&] { return os_setThreadAffinityMask(self, uint64_t{1} << 63) != 0; },
+       OS_ERROR_INVALID_PARAMETER},
   };
   for (size_t row = 0; row < std::size(refusals); ++row) {
     os_setLastError(0);
@@ -45,12 +54,19 @@ TEST(KernelObjectsOs, RefusalsSetTheirErrorAndChangeNothing) {
   }
   EXPECT_TRUE(os_releaseSemaphore(semaphore, 1, &previous));
   EXPECT_EQ(previous, 2);  // no refusal changed the count
-  os_closeHandle(semaphore);
-  os_closeHandle(mutex);
+  EXPECT_EQ(std::make_pair(os_getThreadPriority(self), os_getCurrentThreadPriority()),
+            std::make_pair(-15, -15));
+  for (os_handle handle : {semaphore, mutex, self}) os_closeHandle(handle);
+  const uint32_t slot = os_tlsAlloc();
+  os_setLastError(OS_ERROR_ACCESS_DENIED);
+  EXPECT_EQ(os_tlsGetValue(slot), nullptr);
+  EXPECT_EQ(os_getLastError(), OS_ERROR_SUCCESS);  // unset, not failed
+  EXPECT_TRUE(os_tlsFree(slot));
 }
 
-// Wait-any on two semaphores takes the lowest signalled index and only it.
-TEST(KernelObjectsOs, WaitAnyTakesTheLowestSignalledIndexOnce) {
+// Wait-any on two semaphores takes the lowest signalled index and only it; thread handles are
+// signalled when their thread ends, one nobody told the layer about too, and stay signalled.
+TEST(KernelObjectsOs, WaitAnyOnSemaphoresAndThreads) {
   os_handle objects[] = {os_createSemaphore(0, 1000000, nullptr),
                          os_createSemaphore(0, 1000000, nullptr)};
   EXPECT_EQ(os_waitForAnyObject(2, objects, 25), OS_WAIT_TIMEOUT);
@@ -77,6 +93,20 @@ TEST(KernelObjectsOs, WaitAnyTakesTheLowestSignalledIndexOnce) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(consumed, 2 * perThread);
   EXPECT_EQ(os_waitForAnyObject(2, objects, 0), OS_WAIT_TIMEOUT);
+  uint32_t id = 0, adoptedId = 0;
+  os_handle adopted = nullptr, started = os_beginThread(
+                                   64 * 1024, [](void*) { return os_sleep(50), 0u; }, nullptr, &id);
+  std::thread([&] {
+    adopted = os_duplicateCurrentThread();
+    adoptedId = os_getCurrentThreadId();
+  }).join();
+  EXPECT_TRUE(id != 0 && adoptedId != 0 && adoptedId != os_getCurrentThreadId());
+  for (os_handle thread : {started, adopted}) {
+    const os_handle semaphoreAndThread[2] = {objects[0], thread};
+    EXPECT_EQ(os_waitForAnyObject(2, semaphoreAndThread, OS_INFINITE), OS_WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(os_waitForSingleObject(thread, 0), OS_WAIT_OBJECT_0);
+    EXPECT_TRUE(os_closeHandle(thread));
+  }
   // On Linux a mutex is waited for alone.
   os_handle mixed[] = {objects[0], os_createMutex(false, nullptr)};
 #if !defined(_WIN32)
