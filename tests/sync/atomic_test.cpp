@@ -6,59 +6,51 @@
 #include <cmath>
 #include <limits>
 #include <thread>
+#include <vector>
 
 #include "csys_atomic.h"
 #include "support/os_faults.h"
 
 namespace {
 
-// The OS sleep records what it is asked for instead of sleeping.
-class Sleep : public ::testing::Test {
- protected:
-  void TearDown() override { pmtsys_test::restoreOsCalls(); }
-  const pmtsys_test::OsSleeps& sleeps_ = pmtsys_test::recordOsSleeps();
-};
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-TEST_F(Sleep, RoundsToMillisecondsWithAOneMillisecondFloor) {
-  EXPECT_EQ(csys_sleep(0.0002), CSYS_OK);
-  EXPECT_EQ(csys_sleep(1.0049), CSYS_OK);
-  EXPECT_EQ(csys_sleep(0.0015), CSYS_OK);
-  ASSERT_EQ(sleeps_.milliseconds.size(), 3u);
-  EXPECT_EQ(sleeps_.milliseconds[0], 1);
-  EXPECT_EQ(sleeps_.milliseconds[1], 1005);
-  EXPECT_EQ(sleeps_.milliseconds[2], 2);
-  EXPECT_EQ(csys_sleep(0.0), CSYS_OK);
-  EXPECT_EQ(sleeps_.yields, 1);
-  EXPECT_EQ(sleeps_.milliseconds.size(), 3u);
+// The OS sleep records what it is asked for instead of sleeping. Durations round to milliseconds
+// with a one-millisecond floor, zero yields, and durations past one OS sleep go in pieces
+// instead of wrapping into a short one.
+TEST(Sleep, RoundingRangeAndPieces) {
+  const struct {
+    double seconds;
+    csys_status status;
+    std::vector<long long> milliseconds;
+    int yields;
+  } cases[] = {
+      {0.0002, CSYS_OK, {1}, 0},
+      {1.0049, CSYS_OK, {1005}, 0},
+      {0.0015, CSYS_OK, {2}, 0},
+      {0.0, CSYS_OK, {}, 1},
+      {4294967.296 + 10.0, CSYS_OK, {4294967294LL, 10002}, 0},
+      {-1.0, CSYS_E_INVALID_ARGUMENT, {}, 0},
+      {-0.0001, CSYS_E_INVALID_ARGUMENT, {}, 0},
+      {std::nan(""), CSYS_E_INVALID_ARGUMENT, {}, 0},
+      {-kInfinity, CSYS_E_INVALID_ARGUMENT, {}, 0},
+  };
+  for (const auto& c : cases) {
+    const pmtsys_test::OsSleeps& sleeps = pmtsys_test::recordOsSleeps();
+    EXPECT_EQ(csys_sleep(c.seconds), c.status) << c.seconds;
+    EXPECT_EQ(sleeps.milliseconds, c.milliseconds) << c.seconds;
+    EXPECT_EQ(sleeps.yields, c.yields) << c.seconds;
+  }
+  pmtsys_test::restoreOsCalls();
 }
 
-TEST_F(Sleep, RefusesNegativeAndNotANumber) {
-  EXPECT_EQ(csys_sleep(-1.0), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_sleep(-0.0001), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_sleep(std::nan("")), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_sleep(-std::numeric_limits<double>::infinity()), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_TRUE(sleeps_.milliseconds.empty());
-  EXPECT_EQ(sleeps_.yields, 0);
-}
-
-TEST_F(Sleep, LongDurationsAreNotWrappedIntoShortOnes) {
-  // 2^32 ms and a bit: two pieces, never a short sleep of the remainder alone.
-  EXPECT_EQ(csys_sleep(4294967.296 + 10.0), CSYS_OK);
-  ASSERT_EQ(sleeps_.milliseconds.size(), 2u);
-  EXPECT_EQ(sleeps_.milliseconds[0], 4294967294LL);
-  EXPECT_EQ(sleeps_.milliseconds[1], 10002);
-}
-
-TEST(SleepReal, SleepsAtLeastTheRequestedTime) {
+TEST(Sleep, RealSleepsLastAtLeastTheTimeAndInfinityNeverEnds) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(csys_sleep(0.02), CSYS_OK);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
-}
-
-TEST(SleepReal, InfinitySleepsWithoutEnd) {
   std::atomic<bool> returned{false};
   std::thread sleeper([&] {
-    csys_sleep(std::numeric_limits<double>::infinity());
+    csys_sleep(kInfinity);
     returned = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));

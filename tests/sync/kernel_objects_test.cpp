@@ -1,21 +1,27 @@
-// Mutexes, semaphores and events through the library: statuses and acquired flags, named
-// construction rules, abandonment, time-outs, and what leak tracking records.
+// Mutexes, semaphores, events and critical sections as callers see them: refused arguments,
+// acquired flags across threads, abandonment, time-outs, named construction rules, nested entry,
+// and what leak tracking records, down to the hold counts the leak report shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <future>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cleanup/resource_tracking_internal.h"
+#include "csys_memory.h"
 #include "csys_sync.h"
 #include "support/names.h"
+#include "support/report_capture.h"
 #include "support/tracking.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr uint32_t kWait = CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE;
@@ -26,129 +32,112 @@ class KernelObjects : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
 };
 
-TEST_F(KernelObjects, NullArgumentsAndUnconstructedObjects) {
-  int32_t acquired = 7;
+uint32_t allocations() {
+  uint32_t value = 0;
+  csys_memory_allocCountGet(&value);
+  return value;
+}
+
+TEST_F(KernelObjects, RefusedArgumentsAndUnconstructedObjects) {
+  int32_t untouched = 7, cleared = 7;
   csys_mutex m{};
   csys_semaphore s{};
   csys_event e{};
-  EXPECT_EQ(csys_mutex_wait(&m, &acquired), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(acquired, 7);  // not written
-  EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_semaphore_release(&s), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_event_set(&e), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_event_reset(nullptr), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_semaphore_waitTry(nullptr, &acquired), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_mutex_construct(nullptr, 0, nullptr), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_mutex_constructNamed(&m, "", 1, 0, nullptr), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_event_constructNamed(&e, nullptr, 1, 0, 0), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_semaphore_constructNamedExists(&s, ""), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(csys_mutex_destruct(&m), CSYS_OK);
-  EXPECT_EQ(csys_mutex_destruct(nullptr), CSYS_E_INVALID_ARGUMENT);
+  csys_criticalSection cs{};
+  const uint32_t allocated = allocations();
+  const csys_status refused[] = {
+      csys_mutex_wait(&m, &untouched),
+      csys_mutex_unlock(&m),
+      csys_mutex_destruct(nullptr),
+      csys_mutex_construct(nullptr, 0, nullptr),
+      csys_mutex_constructNamed(&m, "", 1, 0, nullptr),
+      csys_semaphore_release(&s),
+      csys_semaphore_waitTry(nullptr, &untouched),
+      csys_semaphore_constructNamedExists(&s, ""),
+      csys_event_set(&e),
+      csys_event_reset(nullptr),
+      csys_event_constructNamed(&e, nullptr, 1, 0, 0),
+      csys_criticalSection_wait(&cs, &cleared),
+      csys_criticalSection_release(&cs),
+      csys_criticalSection_construct(nullptr),
+      csys_criticalSection_constructSpin(&cs, -1),
+      csys_criticalSection2_destruct(nullptr),
+  };
+  for (const csys_status& status : refused) {
+    EXPECT_EQ(status, CSYS_E_INVALID_ARGUMENT) << "row " << &status - refused;
+  }
+  EXPECT_EQ(std::make_pair(untouched, cleared), std::make_pair(7, 0));
+  EXPECT_EQ(allocations(), allocated);
+  EXPECT_EQ(cs.os, nullptr);
+  EXPECT_EQ(csys_mutex_destruct(&m) | csys_criticalSection_destruct(&cs), CSYS_OK);
+  EXPECT_EQ(csys_semaphore_construct(&s, 2, 1), CSYS_E_OS);  // initial above the maximum
+  EXPECT_EQ(s.handle, nullptr);
 }
 
-TEST_F(KernelObjects, MutexOwnershipAcrossThreads) {
+// Another thread is refused (unlock records nothing) and times out; a timed wait of its own is
+// ended by the owner's release; it ends holding the mutex twice, and the next waiter gets it
+// abandoned without the dead owner's count.
+TEST_F(KernelObjects, MutexOwnershipAcrossThreadsAndAbandonment) {
   csys_mutex m{};
   int32_t owned = 0;
   ASSERT_EQ(csys_mutex_construct(&m, 1, &owned), CSYS_OK);
-  EXPECT_EQ(owned, 1);
-  EXPECT_EQ(m.created, 1u);
-  std::thread([&] {
-    int32_t acquired = 7;
-    EXPECT_EQ(csys_mutex_waitTry(&m, &acquired), CSYS_OK);
-    EXPECT_EQ(acquired, 0);
-    EXPECT_EQ(csys_mutex_waitTimeout(&m, 30, &acquired), CSYS_OK);
-    EXPECT_EQ(acquired, 0);
-    EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS);  // not the owner
-  }).join();
-  EXPECT_EQ(pmtsys_test::trackedCount(m.resourceId, kWait),
-            1);  // the refused unlock recorded nothing
-  ASSERT_EQ(csys_mutex_unlock(&m), CSYS_OK);
-  std::thread([&] {
-    int32_t acquired = 0;
-    EXPECT_EQ(csys_mutex_waitTry(&m, &acquired), CSYS_OK);
-    EXPECT_EQ(acquired, 1);
-    EXPECT_EQ(csys_mutex_unlock(&m), CSYS_OK);
-  }).join();
-  ASSERT_EQ(csys_mutex_destruct(&m), CSYS_OK);
-  EXPECT_EQ(pmtsys_test::leakRecords(), 0);
-}
-
-TEST_F(KernelObjects, InfiniteTimeoutWaitsUntilReleased) {
-  csys_mutex m{};
-  ASSERT_EQ(csys_mutex_construct(&m, 1, nullptr), CSYS_OK);
-  std::atomic<bool> released{false};
-  std::thread waiter([&] {
-    int32_t acquired = 0;
-    EXPECT_EQ(csys_mutex_waitTimeout(&m, CSYS_WAIT_INFINITE, &acquired), CSYS_OK);
-    EXPECT_TRUE(released.load());
-    EXPECT_EQ(acquired, 1);
-    csys_mutex_unlock(&m);
+  EXPECT_EQ(std::make_pair(m.created, owned), std::make_pair(1u, 1));
+  std::atomic<int> stage{0};
+  std::thread other([&] {
+    int32_t tried = 7, timed = 7, acquired = 0;
+    EXPECT_EQ(csys_mutex_waitTry(&m, &tried) | csys_mutex_waitTimeout(&m, 30, &timed), CSYS_OK);
+    EXPECT_EQ(std::make_pair(tried, timed), std::make_pair(0, 0));
+    EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS);
+    stage = 1;
+    EXPECT_EQ(csys_mutex_waitTimeout(&m, 20000, &acquired), CSYS_OK);
+    EXPECT_EQ(std::make_pair(stage.load(), acquired), std::make_pair(2, 1));
+    EXPECT_EQ(csys_mutex_wait(&m, nullptr), CSYS_OK);
   });
-  std::this_thread::sleep_for(milliseconds(50));
-  released = true;
-  csys_mutex_unlock(&m);
-  waiter.join();
-  csys_mutex_destruct(&m);
-}
-
-TEST_F(KernelObjects, AbandonedMutexIsAcquiredByTheNextWaiter) {
-  csys_mutex m{};
-  ASSERT_EQ(csys_mutex_construct(&m, 0, nullptr), CSYS_OK);
-  std::thread([&] {
-    csys_mutex_wait(&m, nullptr);
-    csys_mutex_wait(&m, nullptr);
-  }).join();  // ends holding it twice
+  while (stage != 1) std::this_thread::yield();
+  std::this_thread::sleep_for(milliseconds(20));  // most likely in its timed wait by now
+  EXPECT_EQ(pmtsys_test::trackedCount(m.resourceId, kWait), 1);
+  stage = 2;
+  ASSERT_EQ(csys_mutex_unlock(&m), CSYS_OK);
+  other.join();
   int32_t acquired = 0;
   EXPECT_EQ(csys_mutex_waitTimeout(&m, 2000, &acquired), CSYS_OK);
   EXPECT_EQ(acquired, 1);
   EXPECT_EQ(csys_mutex_unlock(&m), CSYS_OK);
-  EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS);  // the dead owner's count is not inherited
-  csys_mutex_destruct(&m);
+  EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS);
+  ASSERT_EQ(csys_mutex_destruct(&m), CSYS_OK);
 }
 
-TEST_F(KernelObjects, TimedWaitsNeverReturnEarly) {
-  csys_semaphore s{};
-  ASSERT_EQ(csys_semaphore_construct(&s, 0, 1), CSYS_OK);
-  for (uint32_t ms : {1u, 7u, 25u}) {
-    const auto start = Clock::now();
-    int32_t acquired = 7;
-    ASSERT_EQ(csys_semaphore_waitTimeout(&s, ms, &acquired), CSYS_OK);
-    EXPECT_EQ(acquired, 0);
-    EXPECT_GE(Clock::now() - start, milliseconds(ms));
-  }
-  csys_semaphore_destruct(&s);
-}
-
-TEST_F(KernelObjects, SemaphoreMaximum) {
+// Time-outs never end early; a release past the maximum is refused and changes nothing.
+TEST_F(KernelObjects, SemaphoreTimeoutsAndMaximum) {
   csys_semaphore s{};
   ASSERT_EQ(csys_semaphore_construct(&s, 0, 1), CSYS_OK);
   EXPECT_EQ(s.maximumCount, 1u);
   int32_t acquired = 7;
-  EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 0);
+  for (uint32_t ms : {1u, 7u, 25u}) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(csys_semaphore_waitTimeout(&s, ms, &acquired), CSYS_OK);
+    EXPECT_EQ(acquired, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(ms));
+  }
   EXPECT_EQ(csys_semaphore_release(&s), CSYS_OK);
-  EXPECT_EQ(csys_semaphore_release(&s), CSYS_E_OS);  // would pass the maximum
-  EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 1);
-  EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 0);  // the refused release changed nothing
+  EXPECT_EQ(csys_semaphore_release(&s), CSYS_E_OS);
+  for (int32_t expected : {1, 0}) {
+    EXPECT_EQ(csys_semaphore_waitTry(&s, &acquired), CSYS_OK);
+    EXPECT_EQ(acquired, expected);
+  }
   csys_semaphore_destruct(&s);
-  csys_semaphore bad{};
-  EXPECT_EQ(csys_semaphore_construct(&bad, 2, 1), CSYS_E_OS);
-  EXPECT_EQ(bad.handle, nullptr);
 }
 
 // Starts `waiters` threads waiting on the event, sets it once, and counts who got through.
 int wokenBySingleSet(csys_event* e, int waiters) {
-  std::atomic<int> woken{0};
-  std::atomic<int> ready{0};
+  std::atomic<int> woken{0}, ready{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < waiters; ++i) {
     threads.emplace_back([&] {
       ++ready;
       int32_t acquired = 0;
       csys_event_waitTimeout(e, 500, &acquired);
-      if (acquired == 1) ++woken;
+      woken += acquired;
     });
   }
   while (ready.load() < waiters) std::this_thread::yield();
@@ -159,20 +148,17 @@ int wokenBySingleSet(csys_event* e, int waiters) {
 }
 
 TEST_F(KernelObjects, ManualResetReleasesAllAutoResetOne) {
-  csys_event manual{};
-  csys_event autoReset{};
-  ASSERT_EQ(csys_event_construct(&manual, 1, 0), CSYS_OK);
-  ASSERT_EQ(csys_event_construct(&autoReset, 0, 0), CSYS_OK);
+  csys_event manual{}, autoReset{};
+  ASSERT_EQ(csys_event_construct(&manual, 1, 0) | csys_event_construct(&autoReset, 0, 0), CSYS_OK);
   EXPECT_EQ(wokenBySingleSet(&manual, 4), 4);
   EXPECT_EQ(wokenBySingleSet(&autoReset, 4), 1);
-  int32_t acquired = 0;
-  EXPECT_EQ(csys_event_waitTry(&manual, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 1);  // still signalled
+  // The manual one stays signalled until reset; the automatic one was consumed.
+  int32_t states[3] = {};
+  csys_event_waitTry(&manual, &states[0]);
   ASSERT_EQ(csys_event_reset(&manual), CSYS_OK);
-  EXPECT_EQ(csys_event_waitTry(&manual, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 0);
-  EXPECT_EQ(csys_event_waitTry(&autoReset, &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 0);  // consumed by the one waiter
+  csys_event_waitTry(&manual, &states[1]);
+  csys_event_waitTry(&autoReset, &states[2]);
+  EXPECT_EQ(std::vector<int32_t>(states, states + 3), (std::vector<int32_t>{1, 0, 0}));
   csys_event_destruct(&manual);
   csys_event_destruct(&autoReset);
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
@@ -228,6 +214,100 @@ TEST_F(KernelObjects, NamedObjectsFollowTheExistingRules) {
                 csys_event_destruct(&opened),
             CSYS_OK);
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
+}
+
+// The owner's first leave of two must not let another thread in. (The stress test proves
+// exclusion.)
+TEST_F(KernelObjects, CriticalSectionNeedsAsManyLeavesAsEntries) {
+  csys_criticalSection cs{};
+  ASSERT_EQ(csys_criticalSection_constructSpin(&cs, 4000), CSYS_OK);
+  csys_criticalSection_wait(&cs, nullptr);
+  csys_criticalSection_wait(&cs, nullptr);
+  std::atomic<bool> leftTwice{false};
+  std::thread other([&] {
+    csys_criticalSection_wait(&cs, nullptr);
+    EXPECT_TRUE(leftTwice);
+    csys_criticalSection_release(&cs);
+  });
+  csys_criticalSection_release(&cs);
+  std::this_thread::sleep_for(milliseconds(20));  // most likely waiting by now
+  leftTwice = true;
+  csys_criticalSection_release(&cs);
+  other.join();
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);
+  csys_criticalSection_destruct(&cs);
+}
+
+TEST_F(KernelObjects, CriticalSectionProtectReleasesWhenTheFunctionFails) {
+  csys_criticalSection cs{};
+  ASSERT_EQ(csys_criticalSection_construct(&cs), CSYS_OK);
+  int calls = 0;
+  const auto failing = [](void* context) {
+    ++*static_cast<int*>(context);
+    return CSYS_E_FAIL;
+  };
+  EXPECT_EQ(csys_criticalSection_protect(&cs, failing, &calls), CSYS_E_FAIL);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);
+  int32_t acquired = 0;
+  std::thread([&] {
+    csys_criticalSection_wait(&cs, &acquired);
+    csys_criticalSection_release(&cs);
+  }).join();
+  EXPECT_EQ(acquired, 1);
+  csys_criticalSection_destruct(&cs);
+}
+
+using Line = std::vector<int>;  // object (index in `ids`), action, count
+
+std::vector<Line> reported(const std::vector<int32_t>& ids) {
+  std::istringstream text(pmtsys_test::printedLeakReport(csys_resourceReportLeaks).second);
+  std::vector<Line> lines;
+  int id = 0, action = 0, n = 0;
+  for (std::string s; std::getline(text, s);) {
+    const char* format = "  {ResourceID %d Name: %*s ActionType: %d  Count: %d}";
+    if (std::sscanf(s.c_str(), format, &id, &action, &n) != 3) continue;
+    const auto at = std::find(ids.begin(), ids.end(), id);
+    if (at != ids.end()) lines.push_back({static_cast<int>(at - ids.begin()), action, n});
+  }
+  return lines;
+}
+
+// Constructed untracked: destructions come after the holds. cs[1024] shares cs[0]'s hold slot.
+TEST(TrackingCounts, ReportKeepsTheTableOrderAndCountsBalance) {
+  ASSERT_EQ(csys_mutex_protectGlobal([](void*) { return CSYS_OK; }, nullptr), CSYS_OK);
+  std::vector<csys_criticalSection> cs(1025);
+  csys_mutex m{};
+  csys_resourceSetLeakTrackingEnabled(0);
+  for (auto& c : cs) ASSERT_EQ(csys_criticalSection_construct(&c), CSYS_OK);
+  ASSERT_EQ(csys_mutex_construct(&m, 0, nullptr), CSYS_OK);
+  csys_resourceSetLeakTrackingEnabled(1);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < 1000; ++round) {
+        for (auto* c : {&cs[0], &cs[1024], &cs[0]}) csys_criticalSection_wait(c, nullptr);
+        for (int k = 0; k < 4; ++k) (k < 2 ? csys_mutex_wait(&m, nullptr) : csys_mutex_unlock(&m));
+        for (auto* c : {&cs[0], &cs[1024], &cs[0]}) csys_criticalSection_release(c);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const auto stranger = [&m] {
+    return std::async(std::launch::async, [&m] { return csys_mutex_unlock(&m); }).get();
+  };
+  csys_criticalSection_wait(&cs[0], nullptr);
+  csys_resourceSetLeakTrackingEnabled(0);
+  csys_criticalSection_release(&cs[0]);  // uncounted: the hold stays
+  csys_resourceSetLeakTrackingEnabled(1);
+  EXPECT_EQ(stranger(), CSYS_E_OS);  // free
+  csys_mutex_wait(&m, nullptr);
+  EXPECT_EQ(stranger(), CSYS_E_OS);  // held by this thread
+  for (auto& c : cs) csys_criticalSection_destruct(&c);
+  csys_mutex_destruct(&m);
+  EXPECT_EQ(
+      reported({cs[0].resourceId.id, cs[1024].resourceId.id, m.resourceId.id}),
+      (std::vector<Line>{{0, 1, 1}, {0, 0, -1}, {1, 0, -1}, {2, 1, 1}, {2, 0, -1}, {2, 2, 1}}));
 }
 
 }  // namespace

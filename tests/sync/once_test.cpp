@@ -1,9 +1,10 @@
-// Once-initialization and the global mutex: exactly one run under a race, visibility of the
-// init function's writes, retry after failure, nesting, and life after shutdown.
+// Once-initialization, the global mutex and singleton locks: one run under a race with its writes
+// seen by every caller, retry after failure, nesting, and life after shutdown.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "csys_sync.h"
@@ -15,7 +16,6 @@ namespace {
 struct Payload {
   std::atomic<int> runs{0};
   int value = 0;  // written by init only, read after the flag says done
-  int values[64] = {};
 };
 
 csys_status initPayload(void* context) {
@@ -23,30 +23,53 @@ csys_status initPayload(void* context) {
   ++payload->runs;
   std::this_thread::yield();  // widen the window for the other threads
   payload->value = 42;
-  for (int i = 0; i < 64; ++i) payload->values[i] = i;
   return CSYS_OK;
 }
 
-TEST(Once, ManyThreadsOnAFreshFlagRunInitOnceAndSeeItsWrites) {
+// Runs `body(thread)` in 4 threads released at once.
+template <class Body>
+void race(Body body) {
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      while (!go.load()) std::this_thread::yield();
+      body(t);
+    });
+  }
+  go = true;
+  for (auto& thread : threads) thread.join();
+}
+
+TEST(Once, RacingCallersRunInitOnceAndAllSeeItsWrites) {
   for (int round = 0; round < 20; ++round) {
     Payload payload;
     int32_t flag = 0;
-    std::atomic<bool> go{false};
     std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&] {
-        while (!go.load()) std::this_thread::yield();
-        if (csys_initializeOnce(initPayload, &payload, &flag) != CSYS_OK) ++wrong;
-        if (payload.value != 42 || payload.values[63] != 63) ++wrong;
-      });
-    }
-    go = true;
-    for (auto& thread : threads) thread.join();
-    ASSERT_EQ(payload.runs.load(), 1);
-    ASSERT_EQ(wrong.load(), 0);
-    ASSERT_EQ(flag, 1);
+    race([&](int) {
+      wrong += csys_initializeOnce(initPayload, &payload, &flag) != CSYS_OK || payload.value != 42;
+    });
+    ASSERT_EQ(std::make_tuple(payload.runs.load(), wrong.load(), flag), std::make_tuple(1, 0, 1));
   }
+}
+
+// The first uses of the global mutex and of a singleton lock, raced, give one working object.
+TEST(Once, RacingFirstUsesOfTheGlobalMutexAndASingleton) {
+  static csys_criticalSection cs;
+  static int32_t flag = 0;
+  csys_mutex* seen[4] = {};
+  race([&](int t) {
+    EXPECT_EQ(csys_mutex_getGlobal(&seen[t]), CSYS_OK);
+    EXPECT_EQ(csys_criticalSection_constructSingleton(&cs, &flag), CSYS_OK);
+  });
+  for (auto* mutex : seen) EXPECT_EQ(mutex, seen[0]);
+  int32_t acquired = 0;
+  ASSERT_NE(seen[0], nullptr);
+  EXPECT_EQ(csys_mutex_waitTry(seen[0], &acquired), CSYS_OK);
+  EXPECT_EQ(acquired, 1);
+  csys_mutex_unlock(seen[0]);
+  ASSERT_NE(cs.os, nullptr);
+  EXPECT_EQ(csys_criticalSection_wait(&cs, nullptr) | csys_criticalSection_release(&cs), CSYS_OK);
 }
 
 int g_attempts = 0;
@@ -66,48 +89,21 @@ TEST(Once, FailureLeavesTheFlagClearAndIsRetried) {
   EXPECT_EQ(csys_initializeOnce(failFirstTime, nullptr, nullptr), CSYS_E_INVALID_ARGUMENT);
 }
 
-int32_t g_innerFlag = 0;
-int32_t g_innermostFlag = 0;
-csys_status innermost(void*) {
+csys_status succeed(void*) {
   return CSYS_OK;
 }
-csys_status inner(void*) {
-  return csys_initializeOnce(innermost, nullptr, &g_innermostFlag);
-}
-csys_status outer(void*) {
-  // Nested once-initializations and protected sections on the same thread.
-  const csys_status status = csys_initializeOnce(inner, nullptr, &g_innerFlag);
-  return CSYS_FAILED(status) ? status : csys_mutex_protectGlobal(innermost, nullptr);
-}
 
+// Once-initializations and protected sections nested on one thread.
 TEST(Once, NestedInitializationsDoNotDeadlock) {
-  int32_t flag = 0;
-  EXPECT_EQ(csys_initializeOnce(outer, nullptr, &flag), CSYS_OK);
-  EXPECT_EQ(flag, 1);
-  EXPECT_EQ(g_innerFlag, 1);
-  EXPECT_EQ(g_innermostFlag, 1);
-}
-
-TEST(Once, FirstUseOfTheGlobalMutexIsRacedSafely) {
-  std::atomic<bool> go{false};
-  csys_mutex* seen[4] = {};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      while (!go.load()) std::this_thread::yield();
-      EXPECT_EQ(csys_mutex_getGlobal(&seen[t]), CSYS_OK);
-    });
-  }
-  go = true;
-  for (auto& thread : threads) thread.join();
-  for (auto* mutex : seen) {
-    ASSERT_NE(mutex, nullptr);
-    EXPECT_EQ(mutex, seen[0]);
-  }
-  int32_t acquired = 0;
-  EXPECT_EQ(csys_mutex_waitTry(seen[0], &acquired), CSYS_OK);
-  EXPECT_EQ(acquired, 1);
-  csys_mutex_unlock(seen[0]);
+  static int32_t outer = 0, inner = 0;
+  EXPECT_EQ(csys_initializeOnce(
+                [](void*) {
+                  const csys_status status = csys_initializeOnce(succeed, nullptr, &inner);
+                  return CSYS_FAILED(status) ? status : csys_mutex_protectGlobal(succeed, nullptr);
+                },
+                nullptr, &outer),
+            CSYS_OK);
+  EXPECT_EQ(std::make_pair(outer, inner), std::make_pair(1, 1));
 }
 
 TEST(Once, SetFlagTakesNoLockEvenAfterShutdown) {
@@ -122,23 +118,9 @@ TEST(Once, SetFlagTakesNoLockEvenAfterShutdown) {
   EXPECT_EQ(after, nullptr);
   int32_t fresh = 0;
   EXPECT_EQ(csys_initializeOnce(initPayload, nullptr, &fresh), CSYS_E_FAIL);
-  EXPECT_EQ(csys_mutex_protectGlobal(innermost, nullptr), CSYS_E_FAIL);
+  EXPECT_EQ(csys_mutex_protectGlobal(succeed, nullptr), CSYS_E_FAIL);
   EXPECT_EQ(asserts.count(), 3u);
   EXPECT_EQ(csys_mutex_getGlobal(nullptr), CSYS_E_INVALID_ARGUMENT);
-}
-
-TEST(Once, CriticalSectionSingleton) {
-  static csys_criticalSection cs;
-  static int32_t flag = 0;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back(
-        [] { EXPECT_EQ(csys_criticalSection_constructSingleton(&cs, &flag), CSYS_OK); });
-  }
-  for (auto& thread : threads) thread.join();
-  ASSERT_NE(cs.os, nullptr);
-  EXPECT_EQ(csys_criticalSection_wait(&cs, nullptr), CSYS_OK);
-  EXPECT_EQ(csys_criticalSection_release(&cs), CSYS_OK);
 }
 
 }  // namespace
