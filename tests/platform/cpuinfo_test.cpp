@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
-#include <vector>
 
 #include "csys_cpuinfo.h"
 #include "platform/cpuinfo_internal.h"
@@ -19,19 +18,13 @@
 namespace {
 
 uint32_t g_architecture, g_processors;
-std::vector<int> g_pins;  // how many processors each request restricted the thread to
-size_t g_failPin;         // the request (from 1) that fails
 
 constexpr size_t kCpuBytesBeforePadding =
     offsetof(csys_cpuinfo, brand) + sizeof(csys_cpuinfo::brand);
 
-bool pinFails(int processors) {
-  g_pins.push_back(processors);
-  return g_pins.size() == g_failPin;
-}
-
 #if defined(_WIN32)
 constexpr uint32_t kHostPlatform = CSYS_OS_PLATFORM_WINDOWS;
+constexpr char kVersionQuery[] = "GetVersionExA", kPin[] = "SetThreadAffinityMask";
 void answerSystemInfo(uint16_t architecture, uint32_t processors) {
   g_architecture = architecture, g_processors = processors;
   os_sys.GetSystemInfo = [](LPSYSTEM_INFO info) {
@@ -40,17 +33,9 @@ void answerSystemInfo(uint16_t architecture, uint32_t processors) {
     info->dwNumberOfProcessors = g_processors;
   };
 }
-void failVersionQuery() {
-  os_sys.GetVersionExA = [](LPOSVERSIONINFOA) -> BOOL { return FALSE; };
-}
-void failPin(size_t failAt) {
-  g_pins.clear(), g_failPin = failAt;
-  os_sys.SetThreadAffinityMask = [](HANDLE thread, DWORD_PTR mask) -> DWORD_PTR {
-    return pinFails(std::popcount(mask)) ? 0 : SetThreadAffinityMask(thread, mask);
-  };
-}
 #else
 constexpr uint32_t kHostPlatform = CSYS_OS_PLATFORM_POSIX;
+constexpr char kVersionQuery[] = "uname", kPin[] = "sched_setaffinity";
 void answerSystemInfo(uint16_t architecture, uint32_t processors) {
   g_architecture = architecture, g_processors = processors;
   os_sys.sysconf = [](int) -> long { return g_processors; };
@@ -59,15 +44,6 @@ void answerSystemInfo(uint16_t architecture, uint32_t processors) {
     std::strcpy(name->machine,
                 g_architecture == OS_PROCESSOR_ARCHITECTURE_AMD64 ? "x86_64" : "arm");
     return 0;
-  };
-}
-void failVersionQuery() {
-  os_sys.uname = [](utsname*) { return -1; };
-}
-void failPin(size_t failAt) {
-  g_pins.clear(), g_failPin = failAt;
-  os_sys.sched_setaffinity = [](pid_t thread, size_t size, const cpu_set_t* set) {
-    return pinFails(CPU_COUNT(set)) ? -1 : sched_setaffinity(thread, size, set);
   };
 }
 #endif
@@ -141,30 +117,33 @@ TEST(CpuInfo, IdentificationAndTopologyFromTheProcessorsAnswers) {
   pmtsys_test::restoreOsCalls();
 }
 
-// Whichever pin fails, detection fails and the thread returns to the process's processors.
+// Detection pins the thread to each processor in turn, then back to the process's processors.
+// Whichever pin fails, detection fails and the thread returns there, unless that last pin failed.
 TEST(CpuInfo, PinningFailuresLeaveTheThreadOnTheProcessMask) {
   g_cpu = {0xD, 0x906EA, 0, 0, kSimd, 0, "Fake"};
   uint64_t processMask = 0, systemMask = 0;
   ASSERT_TRUE(os_getProcessAffinityMask(&processMask, &systemMask));
-  for (size_t failAt = 1;; ++failAt) {
-    failPin(failAt);
+  for (int failAt = 1, lastReturned = 1;; ++failAt) {
+    pmtsys_test::failOsCall(kPin, failAt, false);
     csys_cpuinfo info{};
     const csys_status status = csys_cpuinfo_detectWith(fakeCpuid, &info);
+    const int injected = pmtsys_test::injectedOsFailures();
     pmtsys_test::restoreOsCalls();
-    const bool returnFailed =
-        g_pins.size() == failAt && g_pins.back() == std::popcount(processMask);
-    EXPECT_TRUE(os_setCurrentThreadAffinityMask(processMask) == processMask || returnFailed);
-    if (!CSYS_FAILED(status)) {
-      EXPECT_EQ(g_pins.size(), static_cast<size_t>(std::popcount(processMask)) + 2);
+    const bool returned = os_setCurrentThreadAffinityMask(processMask) == processMask;
+    if (injected == 0) {
+      EXPECT_EQ(status, CSYS_OK);
+      EXPECT_TRUE(returned);
+      EXPECT_EQ(failAt - 1, std::popcount(processMask) + 2);  // the pins a detection makes
       break;
     }
-    EXPECT_EQ(status, CSYS_E_OS);
-    ASSERT_GE(g_pins.size(), failAt);
+    EXPECT_EQ(status, CSYS_E_OS) << failAt;
+    EXPECT_TRUE(lastReturned) << failAt - 1;
+    lastReturned = returned;
   }
 }
 
 TEST(CpuInfo, FailedDetectionsAreRetried) {
-  failVersionQuery();
+  pmtsys_test::failOsCall(kVersionQuery, 1, true);
   csys_osinfo os{};
   csys_cpuinfo info{};
   EXPECT_EQ(csys_osinfo_init(&os), CSYS_E_FAIL);

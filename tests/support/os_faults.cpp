@@ -15,10 +15,22 @@
 namespace pmtsys_test {
 namespace {
 
+#if defined(_WIN32)
+using Table = os_win32Syscalls;
+void setError(int error) {
+  SetLastError(static_cast<DWORD>(error));
+}
+#else
+using Table = os_posixSyscalls;
+void setError(int error) {
+  errno = error;
+}
+#endif
+const Table kSystem{};  // the system's own calls
+
 OsSleeps g_sleeps;
-std::atomic<int> g_countdown{0};
+std::atomic<int> g_countdown{0}, g_injected{0};
 std::atomic<bool> g_persistent{false};
-std::atomic<int> g_injected{0};
 std::atomic<long> g_heldLocks{0};
 
 // Whether the armed call fails now.
@@ -34,218 +46,154 @@ bool injectNow() {
   return true;
 }
 
-// How a call reports failure: its return value is the error, or it sets the error (errno, the
-// last error) and returns -1, zero/null or its own marker.
-enum class Fails { withResult, zero, marker };
-
-void setError([[maybe_unused]] int error) {
-#if defined(_WIN32)
-  SetLastError(static_cast<DWORD>(error));
-#else
-  errno = error;
-#endif
-}
-
-// An entry of the table `Table` that fails as `How` says, with `Error`, when injectNow() says so;
-// otherwise it passes the call on to the entry it replaced.
-template <class Table, Table& Calls, auto Entry, Fails How, int Error, long long Marker>
-struct Fault;
-template <class Table, Table& Calls, class R, class... A, R (*Table::*Entry)(A...), Fails How,
-          int Error, long long Marker>
-struct Fault<Table, Calls, Entry, How, Error, Marker> {
+// Replacements for the table entry `Entry`.
+template <auto Entry>
+struct Hook;
+template <class R, class... A, R (*Table::*Entry)(A...)>
+struct Hook<Entry> {
   static inline R (*next)(A...) = nullptr;
-  static R call(A... args) {
+  // Sets `Error` (errno, the last error) and returns `Result` (the error itself for calls that
+  // return it, -1, zero/null or the call's marker) when injectNow() says so.
+  template <int Error, long long Result>
+  static R fail(A... args) {
     if (!injectNow()) return next(args...);
-    if constexpr (How == Fails::withResult) {
-      return static_cast<R>(Error);
+    setError(Error);
+    if constexpr (std::is_pointer_v<R>) {
+      return reinterpret_cast<R>(Result);
     } else {
-      setError(Error);
-      if constexpr (How == Fails::zero) return R{};
-      if constexpr (std::is_pointer_v<R>) return reinterpret_cast<R>(Marker);
-      if constexpr (!std::is_pointer_v<R>) return static_cast<R>(Marker);
+      return static_cast<R>(Result);
     }
   }
-  static void install() {
-    next = Calls.*Entry;
-    Calls.*Entry = call;
-  }
-};
-
-// A lock entry that counts what it takes (`Change` 1) or gives back (-1).
-template <class Table, Table& Calls, auto Entry, long Change>
-struct LockCount;
-template <class Table, Table& Calls, class R, class... A, R (*Table::*Entry)(A...), long Change>
-struct LockCount<Table, Calls, Entry, Change> {
-  static inline R (*next)(A...) = nullptr;
-  static R call(A... args) {
+  // Counts the locks the system's call takes (`Change` 1) or gives back (-1).
+  template <long Change>
+  static R count(A... args) {
     if constexpr (std::is_void_v<R>) {
-      next(args...);
+      (kSystem.*Entry)(args...);
       g_heldLocks += Change;
     } else {
-      const R result = next(args...);
+      const R result = (kSystem.*Entry)(args...);
       if (result == 0 || result == EOWNERDEAD) g_heldLocks += Change;
       return result;
     }
   }
-  static void install() {
-    next = Calls.*Entry;
-    Calls.*Entry = call;
-  }
 };
+
+template <auto Entry, int Error, long long Result>
+void failing() {
+  Hook<Entry>::next = os_sys.*Entry;
+  os_sys.*Entry = Hook<Entry>::template fail<Error, Result>;
+}
+template <auto Entry, long Change>
+void counting() {
+  os_sys.*Entry = Hook<Entry>::template count<Change>;
+}
 
 struct Failable {
-  const char* name;
+  std::string_view name;
   void (*install)();
 };
+// A failable call: the error it reports and what it returns then.
+#define PMT_FAILABLE(entry, error, result) \
+  { #entry, failing < &Table::entry, error, result> }
 
 #if defined(_WIN32)
-using T = os_win32Syscalls;
-#else
-using T = os_posixSyscalls;
-#endif
-// An entry of the list of failable calls: the call, how it fails, the error and any marker.
-#define PMT_FAILABLE(entry, how, error, ...) \
-  { #entry, Fault < T, os_sys, &T::entry, Fails::how, error, __VA_ARGS__ + 0> ::install }
-
-}  // namespace
-
-#if defined(_WIN32)
-
-namespace {
-
 // Sleep(0) is how the backend gives up the time slice.
-VOID WINAPI recordSleep(DWORD milliseconds) {
-  if (milliseconds == 0) {
-    ++g_sleeps.yields;
-  } else {
-    g_sleeps.milliseconds.push_back(milliseconds);
-  }
-}
-
-BOOL WINAPI recordYield() {
-  ++g_sleeps.yields;
-  return TRUE;
-}
-
 void installSleepRecorder() {
-  os_sys.Sleep = recordSleep;
-  os_sys.SwitchToThread = recordYield;
+  os_sys.Sleep = [](DWORD milliseconds) {
+    if (milliseconds == 0) ++g_sleeps.yields;
+    if (milliseconds != 0) g_sleeps.milliseconds.push_back(milliseconds);
+  };
+  os_sys.SwitchToThread = []() -> BOOL { return ++g_sleeps.yields, TRUE; };
 }
 
-}  // namespace
-
-namespace {
-
-constexpr std::string_view kModulePathLookup = "GetModuleFileNameA";
-constexpr std::string_view kModuleLookup = "VirtualQuery";
+constexpr std::string_view kModulePathLookup = "GetModuleFileNameA", kModuleLookup = "VirtualQuery";
 const Failable kFailable[] = {
-    PMT_FAILABLE(CreateMutexA, zero, ERROR_NOT_ENOUGH_MEMORY),
-    PMT_FAILABLE(CreateSemaphoreA, zero, ERROR_NOT_ENOUGH_MEMORY),
-    PMT_FAILABLE(CreateEventA, zero, ERROR_NOT_ENOUGH_MEMORY),
-    PMT_FAILABLE(OpenMutexA, zero, ERROR_NOT_ENOUGH_MEMORY),
-    PMT_FAILABLE(OpenSemaphoreA, zero, ERROR_NOT_ENOUGH_MEMORY),
-    PMT_FAILABLE(OpenEventA, zero, ERROR_NOT_ENOUGH_MEMORY),
-    PMT_FAILABLE(ReleaseSemaphore, zero, ERROR_INVALID_HANDLE),
-    PMT_FAILABLE(SetEvent, zero, ERROR_INVALID_HANDLE),
-    PMT_FAILABLE(ResetEvent, zero, ERROR_INVALID_HANDLE),
-    PMT_FAILABLE(WaitForSingleObject, marker, ERROR_INVALID_HANDLE, WAIT_FAILED),
-    PMT_FAILABLE(InitializeCriticalSectionAndSpinCount, zero, ERROR_NOT_ENOUGH_MEMORY),
-    PMT_FAILABLE(GetFileVersionInfoSizeA, zero, ERROR_NOT_ENOUGH_MEMORY),
-    PMT_FAILABLE(GetFileVersionInfoA, zero, ERROR_NOT_ENOUGH_MEMORY),
-    PMT_FAILABLE(VerQueryValueW, zero, ERROR_RESOURCE_TYPE_NOT_FOUND),
-    PMT_FAILABLE(MultiByteToWideChar, zero, ERROR_INSUFFICIENT_BUFFER),
-    PMT_FAILABLE(WideCharToMultiByte, zero, ERROR_INSUFFICIENT_BUFFER),
-    PMT_FAILABLE(VirtualQuery, zero, ERROR_INVALID_PARAMETER),
-    PMT_FAILABLE(GetModuleHandleA, zero, ERROR_MOD_NOT_FOUND),
-    PMT_FAILABLE(GetModuleFileNameA, zero, ERROR_NOT_ENOUGH_MEMORY),
+    PMT_FAILABLE(CreateMutexA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(CreateSemaphoreA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(CreateEventA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(OpenMutexA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(OpenSemaphoreA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(OpenEventA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(ReleaseSemaphore, ERROR_INVALID_HANDLE, 0),
+    PMT_FAILABLE(SetEvent, ERROR_INVALID_HANDLE, 0),
+    PMT_FAILABLE(ResetEvent, ERROR_INVALID_HANDLE, 0),
+    PMT_FAILABLE(WaitForSingleObject, ERROR_INVALID_HANDLE, WAIT_FAILED),
+    PMT_FAILABLE(InitializeCriticalSectionAndSpinCount, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(GetFileVersionInfoSizeA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(GetFileVersionInfoA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(VerQueryValueW, ERROR_RESOURCE_TYPE_NOT_FOUND, 0),
+    PMT_FAILABLE(MultiByteToWideChar, ERROR_INSUFFICIENT_BUFFER, 0),
+    PMT_FAILABLE(WideCharToMultiByte, ERROR_INSUFFICIENT_BUFFER, 0),
+    PMT_FAILABLE(VirtualQuery, ERROR_INVALID_PARAMETER, 0),
+    PMT_FAILABLE(GetModuleHandleA, ERROR_MOD_NOT_FOUND, 0),
+    PMT_FAILABLE(GetModuleFileNameA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(GetVersionExA, ERROR_INVALID_PARAMETER, 0),
+    PMT_FAILABLE(SetThreadAffinityMask, ERROR_INVALID_PARAMETER, 0),
 };
 
 void countLocks() {
-  LockCount<T, os_sys, &T::EnterCriticalSection, 1>::install();
-  LockCount<T, os_sys, &T::LeaveCriticalSection, -1>::install();
+  counting<&Table::EnterCriticalSection, 1>();
+  counting<&Table::LeaveCriticalSection, -1>();
 }
-
-}  // namespace
-
 #else
-
-namespace {
-
 // The backend sleeps to an absolute deadline on the monotonic clock, or for a relative time.
-int recordSleep(clockid_t, int flags, const timespec* request, timespec*) {
-  timespec now{};
-  if (flags != 0) clock_gettime(CLOCK_MONOTONIC, &now);
-  const long long ns =
-      (request->tv_sec - now.tv_sec) * 1000000000LL + (request->tv_nsec - now.tv_nsec);
-  g_sleeps.milliseconds.push_back((ns + 500000) / 1000000);
-  return 0;
-}
-
-int recordYield() {
-  ++g_sleeps.yields;
-  return 0;
-}
-
 void installSleepRecorder() {
-  os_sys.clock_nanosleep = recordSleep;
-  os_sys.sched_yield = recordYield;
+  os_sys.clock_nanosleep = [](clockid_t, int flags, const timespec* request, timespec*) {
+    timespec now{};
+    if (flags != 0) clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long ns =
+        (request->tv_sec - now.tv_sec) * 1000000000LL + (request->tv_nsec - now.tv_nsec);
+    g_sleeps.milliseconds.push_back((ns + 500000) / 1000000);
+    return 0;
+  };
+  os_sys.sched_yield = [] { return ++g_sleeps.yields, 0; };
 }
-
-}  // namespace
-
-namespace {
 
 // The main program's path comes from resolving /proc/self/exe.
-constexpr std::string_view kModulePathLookup = "realpath";
-constexpr std::string_view kModuleLookup = "dladdr";
+constexpr std::string_view kModulePathLookup = "realpath", kModuleLookup = "dladdr";
 // Calls that fail only when misused (unlock, signal, destroy, close, munmap) are not failed.
 // pthread_atfork comes first: it is called until it succeeds once in the process.
 const Failable kFailable[] = {
-    PMT_FAILABLE(pthread_atfork, withResult, ENOMEM),
-    PMT_FAILABLE(shm_open, marker, EMFILE, -1),
-    PMT_FAILABLE(ftruncate, marker, ENOSPC, -1),
-    PMT_FAILABLE(mmap, marker, ENOMEM, -1),
-    PMT_FAILABLE(fstat, marker, EIO, -1),
-    PMT_FAILABLE(fcntlLock, marker, ENOLCK, -1),
-    PMT_FAILABLE(open, marker, EMFILE, -1),
-    PMT_FAILABLE(pread, marker, EIO, -1),
-    PMT_FAILABLE(realpath, zero, ENOMEM),
-    PMT_FAILABLE(dladdr, zero, 0),
-    PMT_FAILABLE(clock_gettime, marker, EINVAL, -1),
-    PMT_FAILABLE(pthread_mutexattr_init, withResult, ENOMEM),
-    PMT_FAILABLE(pthread_mutex_init, withResult, EAGAIN),
-    PMT_FAILABLE(pthread_mutex_trylock, withResult, EAGAIN),
-    PMT_FAILABLE(pthread_mutex_clocklock, withResult, EAGAIN),
-    PMT_FAILABLE(pthread_condattr_init, withResult, ENOMEM),
-    PMT_FAILABLE(pthread_cond_init, withResult, EAGAIN),
-    PMT_FAILABLE(pthread_create, withResult, EAGAIN),
-    PMT_FAILABLE(pthread_key_create, withResult, EAGAIN),
-    PMT_FAILABLE(pthread_setspecific, withResult, ENOMEM),
-    PMT_FAILABLE(sched_getaffinity, marker, EINVAL, -1),
-    PMT_FAILABLE(sched_setaffinity, marker, EINVAL, -1),
-    PMT_FAILABLE(setpriority, marker, EACCES, -1),
-    PMT_FAILABLE(fopen, zero, EMFILE),
+    PMT_FAILABLE(pthread_atfork, ENOMEM, ENOMEM),
+    PMT_FAILABLE(shm_open, EMFILE, -1),
+    PMT_FAILABLE(ftruncate, ENOSPC, -1),
+    PMT_FAILABLE(mmap, ENOMEM, -1),
+    PMT_FAILABLE(fstat, EIO, -1),
+    PMT_FAILABLE(fcntlLock, ENOLCK, -1),
+    PMT_FAILABLE(open, EMFILE, -1),
+    PMT_FAILABLE(pread, EIO, -1),
+    PMT_FAILABLE(realpath, ENOMEM, 0),
+    PMT_FAILABLE(dladdr, 0, 0),
+    PMT_FAILABLE(clock_gettime, EINVAL, -1),
+    PMT_FAILABLE(pthread_mutexattr_init, ENOMEM, ENOMEM),
+    PMT_FAILABLE(pthread_mutex_init, EAGAIN, EAGAIN),
+    PMT_FAILABLE(pthread_mutex_trylock, EAGAIN, EAGAIN),
+    PMT_FAILABLE(pthread_mutex_clocklock, EAGAIN, EAGAIN),
+    PMT_FAILABLE(pthread_condattr_init, ENOMEM, ENOMEM),
+    PMT_FAILABLE(pthread_cond_init, EAGAIN, EAGAIN),
+    PMT_FAILABLE(pthread_create, EAGAIN, EAGAIN),
+    PMT_FAILABLE(pthread_key_create, EAGAIN, EAGAIN),
+    PMT_FAILABLE(pthread_setspecific, ENOMEM, ENOMEM),
+    PMT_FAILABLE(sched_getaffinity, EINVAL, -1),
+    PMT_FAILABLE(sched_setaffinity, EINVAL, -1),
+    PMT_FAILABLE(uname, EFAULT, -1),
+    PMT_FAILABLE(setpriority, EACCES, -1),
+    PMT_FAILABLE(fopen, EMFILE, 0),
 };
 
 void countLocks() {
-  LockCount<T, os_sys, &T::pthread_mutex_lock, 1>::install();
-  LockCount<T, os_sys, &T::pthread_mutex_trylock, 1>::install();
-  LockCount<T, os_sys, &T::pthread_mutex_clocklock, 1>::install();
-  LockCount<T, os_sys, &T::pthread_mutex_unlock, -1>::install();
+  counting<&Table::pthread_mutex_lock, 1>();
+  counting<&Table::pthread_mutex_trylock, 1>();
+  counting<&Table::pthread_mutex_clocklock, 1>();
+  counting<&Table::pthread_mutex_unlock, -1>();
 }
+#endif
+#undef PMT_FAILABLE
 
 }  // namespace
 
-#endif
-
-#undef PMT_FAILABLE
-
 void restoreOsCalls() {
-#if defined(_WIN32)
-  os_win32SyscallsReset();
-#else
-  os_posixSyscallsReset();
-#endif
+  os_sys = kSystem;
 }
 
 size_t failableOsCallCount() {
@@ -253,7 +201,7 @@ size_t failableOsCallCount() {
 }
 
 const char* failableOsCallName(size_t call) {
-  return kFailable[call].name;
+  return kFailable[call].name.data();
 }
 
 void countOsLocks() {
@@ -271,22 +219,18 @@ void failOsCall(size_t call, int nth, bool persistent) {
   kFailable[call].install();
 }
 
-namespace {
-
-void failFromNowOn(std::string_view name) {
+void failOsCall(std::string_view name, int nth, bool persistent) {
   for (size_t call = 0; call < std::size(kFailable); ++call) {
-    if (kFailable[call].name == name) failOsCall(call, 1, true);
+    if (kFailable[call].name == name) failOsCall(call, nth, persistent);
   }
 }
 
-}  // namespace
-
 void failModulePathLookup() {
-  failFromNowOn(kModulePathLookup);
+  failOsCall(kModulePathLookup, 1, true);
 }
 
 void failModuleLookup() {
-  failFromNowOn(kModuleLookup);
+  failOsCall(kModuleLookup, 1, true);
 }
 
 int injectedOsFailures() {

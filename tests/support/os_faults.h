@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 namespace pmtsys_test {
@@ -31,6 +32,7 @@ const char* failableOsCallName(size_t call);
 // From now on `call` fails on its `nth` use and, when `persistent`, on every later one. Locks the
 // backend takes and gives back are counted from here on as well.
 void failOsCall(size_t call, int nth, bool persistent);
+void failOsCall(std::string_view name, int nth, bool persistent);
 // From now on only counts the locks, as failOsCall does.
 void countOsLocks();
 // How many failures were injected since failOsCall.

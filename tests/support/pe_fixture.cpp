@@ -27,21 +27,11 @@ struct Bytes {
   void align4() { b.resize(alignUp(b.size(), 4)); }
   // UTF-8 in, UTF-16 with its terminator out; returns the units written.
   size_t text(const std::string& utf8) {
-    size_t units = 0;
-    for (size_t i = 0; i < utf8.size(); ++units) {
-      const auto lead = static_cast<uint8_t>(utf8[i++]);
-      const size_t more = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-      uint32_t c = more == 0 ? lead : lead & (0x3Fu >> more);
-      for (size_t k = 0; k < more && i < utf8.size(); ++k)
-        c = c << 6 | (static_cast<uint8_t>(utf8[i++]) & 0x3Fu);
-      if (c >= 0x10000) {
-        add(0xD800 + ((c - 0x10000) >> 10), 2), ++units;
-        c = 0xDC00 + (c & 0x3FF);
-      }
-      add(c, 2);
-    }
+    const std::u16string units =
+        std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).u16string();
+    for (const char16_t unit : units) add(unit, 2);
     add(0, 2);
-    return units + 1;
+    return units.size() + 1;
   }
   // One node: {wLength, wValueLength, wType, key, padding}, then what `body` writes. Like a
   // resource compiler, each node starts 4-aligned and its length leaves out trailing padding.

@@ -3,11 +3,18 @@
 // goes out of scope.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "csys_print.h"
+#include "os/os.h"
 
 namespace pmtsys_test {
 
@@ -17,32 +24,72 @@ struct AssertReport {
   uint32_t line;
 };
 
+namespace captured {
+inline std::mutex mutex;  // the library may report from any thread
+inline std::vector<AssertReport> reports;
+inline std::string printed;
+}  // namespace captured
+
 // Collects assertion reports instead of writing them to standard error.
 class AssertCapture {
  public:
-  AssertCapture();
-  ~AssertCapture();
+  AssertCapture() {
+    std::lock_guard<std::mutex> lock(captured::mutex);
+    captured::reports.clear();
+    os_setAssertSink([](const char* message, const char* file, uint32_t line) {
+      std::lock_guard<std::mutex> inSink(captured::mutex);
+      captured::reports.push_back({message, file, line});
+    });
+  }
+  ~AssertCapture() { os_setAssertSink(nullptr); }
   AssertCapture(const AssertCapture&) = delete;
   AssertCapture& operator=(const AssertCapture&) = delete;
 
-  size_t count() const;
-  std::vector<AssertReport> reports() const;
+  size_t count() const { return reports().size(); }
+  std::vector<AssertReport> reports() const {
+    std::lock_guard<std::mutex> lock(captured::mutex);
+    return captured::reports;
+  }
 };
 
 // Collects everything printed through csys_printfA.
 class PrintCapture {
  public:
-  PrintCapture();
-  ~PrintCapture();
+  PrintCapture() {
+    {
+      std::lock_guard<std::mutex> lock(captured::mutex);
+      captured::printed.clear();
+    }
+    const csys_printfAHooks hooks{nullptr, [](FILE*, const char* format, va_list args) {
+                                    char text[4096];
+                                    const int length =
+                                        std::vsnprintf(text, sizeof text, format, args);
+                                    std::lock_guard<std::mutex> inHook(captured::mutex);
+                                    captured::printed += text;
+                                    return length;
+                                  }};
+    csys_printfASetHooks(&hooks);
+  }
+  ~PrintCapture() { csys_printfASetHooks(nullptr); }
   PrintCapture(const PrintCapture&) = delete;
   PrintCapture& operator=(const PrintCapture&) = delete;
 
-  std::string text() const;
+  std::string text() const {
+    std::lock_guard<std::mutex> lock(captured::mutex);
+    return captured::printed;
+  }
 };
 
 // A leak report (csys_cleanupReportLeaks or csys_resourceReportLeaks) printed and captured:
 // the count it gives and its text. The report must be valid.
 using LeakReport = std::pair<int32_t, std::string>;
-LeakReport printedLeakReport(int32_t (*report)(int32_t print, int32_t* leaks, int32_t* valid));
+inline LeakReport printedLeakReport(int32_t (*report)(int32_t print, int32_t* leaks,
+                                                      int32_t* valid)) {
+  PrintCapture capture;
+  int32_t leaks = -1, valid = -1;
+  EXPECT_EQ(report(1, &leaks, &valid), 0);
+  EXPECT_EQ(valid, 1);
+  return {leaks, capture.text()};
+}
 
 }  // namespace pmtsys_test

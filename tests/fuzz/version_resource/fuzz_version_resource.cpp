@@ -10,25 +10,20 @@
 #include "os/posix/syscalls.h"
 
 namespace {
-
 const uint8_t* g_file = nullptr;
 size_t g_fileSize = 0;
-constexpr int kFd = 1000;
-
-ssize_t readInput(int, void* buffer, size_t count, off_t offset) {
-  if (offset < 0 || static_cast<size_t>(offset) >= g_fileSize) return 0;
-  const size_t got = std::min(count, g_fileSize - static_cast<size_t>(offset));
-  std::memcpy(buffer, g_file + offset, got);
-  return static_cast<ssize_t>(got);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_file = data;
   g_fileSize = size;
-  os_sys.open = [](const char*, int, mode_t) { return kFd; };
-  os_sys.pread = readInput;
+  os_sys.open = [](const char*, int, mode_t) { return 1000; };
+  os_sys.pread = [](int, void* buffer, size_t count, off_t offset) -> ssize_t {
+    if (offset < 0 || static_cast<size_t>(offset) >= g_fileSize) return 0;
+    const size_t got = std::min(count, g_fileSize - static_cast<size_t>(offset));
+    std::memcpy(buffer, g_file + offset, got);
+    return static_cast<ssize_t>(got);
+  };
   os_sys.close = [](int) { return 0; };
   const uint32_t needed = os_fileVersionInfoSize("input");
   if (needed == 0) {
