@@ -3,6 +3,7 @@
 // with os_win32SyscallsReset().
 #pragma once
 
+#include <process.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -23,6 +24,12 @@ struct os_win32Syscalls {
   BOOL(WINAPI* IsProcessorFeaturePresent)(DWORD feature) = ::IsProcessorFeaturePresent;
   BOOL(WINAPI* GetVersionExA)(LPOSVERSIONINFOA info) = ::GetVersionExA;
   BOOL(WINAPI* DisableThreadLibraryCalls)(HMODULE module) = ::DisableThreadLibraryCalls;
+  // Threads, their priorities and thread-local slots.
+  uintptr_t (*beginthreadex)(void* security, unsigned stackSize, unsigned(__stdcall* start)(void*),
+                             void* argument, unsigned flags, unsigned* threadId) = ::_beginthreadex;
+  BOOL(WINAPI* SetThreadPriority)(HANDLE thread, int priority) = ::SetThreadPriority;
+  DWORD(WINAPI* TlsAlloc)() = ::TlsAlloc;
+  BOOL(WINAPI* TlsSetValue)(DWORD index, LPVOID value) = ::TlsSetValue;
   // Kernel objects.
   HANDLE(WINAPI* CreateMutexA)
   (LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) = ::CreateMutexA;

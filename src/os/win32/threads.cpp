@@ -5,11 +5,12 @@
 
 #include "os/os.h"
 #include "os/win32/handle_cast.h"
+#include "os/win32/syscalls.h"
 
 os_handle os_beginThread(uint32_t stackSize, os_threadStart start, void* argument,
                          uint32_t* threadId) {
   unsigned id = 0;
-  const uintptr_t thread = _beginthreadex(
+  const uintptr_t thread = os_sys.beginthreadex(
       nullptr, stackSize, reinterpret_cast<unsigned(__stdcall*)(void*)>(start), argument, 0, &id);
   if (thread == 0) {
     return nullptr;
@@ -38,7 +39,7 @@ int32_t os_getThreadPriority(os_handle thread) {
 }
 
 bool os_setThreadPriority(os_handle thread, int32_t priority) {
-  return SetThreadPriority(native(thread), priority) != FALSE;
+  return os_sys.SetThreadPriority(native(thread), priority) != FALSE;
 }
 
 int32_t os_getCurrentThreadPriority() {
@@ -46,24 +47,24 @@ int32_t os_getCurrentThreadPriority() {
 }
 
 bool os_setCurrentThreadPriority(int32_t priority) {
-  return SetThreadPriority(GetCurrentThread(), priority) != FALSE;
+  return os_sys.SetThreadPriority(GetCurrentThread(), priority) != FALSE;
 }
 
 uint64_t os_setThreadAffinityMask(os_handle thread, uint64_t mask) {
   DWORD_PTR process = 0;
   DWORD_PTR system = 0;
-  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+  if (!os_sys.GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
     return 0;
   }
   if (mask == 0 || (mask & ~static_cast<uint64_t>(process)) != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  return SetThreadAffinityMask(native(thread), static_cast<DWORD_PTR>(mask));
+  return os_sys.SetThreadAffinityMask(native(thread), static_cast<DWORD_PTR>(mask));
 }
 
 uint32_t os_tlsAlloc() {
-  return TlsAlloc();
+  return os_sys.TlsAlloc();
 }
 
 bool os_tlsFree(uint32_t index) {
@@ -75,5 +76,5 @@ void* os_tlsGetValue(uint32_t index) {
 }
 
 bool os_tlsSetValue(uint32_t index, void* value) {
-  return TlsSetValue(index, value) != FALSE;
+  return os_sys.TlsSetValue(index, value) != FALSE;
 }
