@@ -129,6 +129,10 @@ const Failable kFailable[] = {
     PMT_FAILABLE(GetModuleFileNameA, ERROR_NOT_ENOUGH_MEMORY, 0),
     PMT_FAILABLE(GetVersionExA, ERROR_INVALID_PARAMETER, 0),
     PMT_FAILABLE(SetThreadAffinityMask, ERROR_INVALID_PARAMETER, 0),
+    PMT_FAILABLE(beginthreadex, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(SetThreadPriority, ERROR_ACCESS_DENIED, 0),
+    PMT_FAILABLE(TlsAlloc, ERROR_NO_MORE_ITEMS, TLS_OUT_OF_INDEXES),
+    PMT_FAILABLE(TlsSetValue, ERROR_NOT_ENOUGH_MEMORY, 0),
 };
 
 void countLocks() {
