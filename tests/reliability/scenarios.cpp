@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,6 +24,13 @@ std::vector<std::string> g_names;
 
 // A step that calls the exported `name` with the arguments and passes its status on.
 #define CALL(name, ...) [&] { return PMT(name)(__VA_ARGS__); }
+// The same for the larger families: MEM(fill, ...) calls csys_memory_fill.
+#define MEM(op, ...) CALL(csys_memory_##op, __VA_ARGS__)
+#define VEC(op, ...) CALL(cstd_vector__##op, __VA_ARGS__)
+#define TV(op, ...) CALL(cstd_vector_csys_thread_##op, __VA_ARGS__)
+#define TIMER(op, ...) CALL(csys_timer_##op, __VA_ARGS__)
+#define PTRH(op, ...) CALL(cstd_ptrh_##op, __VA_ARGS__)
+#define CPTRH(op, ...) CALL(cstd_ptrhConst_##op, __VA_ARGS__)
 
 // Runs the steps in order while they succeed.
 template <typename... Steps>
@@ -43,10 +49,6 @@ csys_status first(std::initializer_list<csys_status> steps) {
 // A call with a known answer: its own failure passes up, a wrong answer is CSYS_E_FAIL.
 csys_status expect(csys_status got, csys_status want) {
   return got == want ? CSYS_OK : CSYS_FAILED(got) ? got : CSYS_E_FAIL;
-}
-
-csys_status made(const void* block) {
-  return block != nullptr ? CSYS_OK : CSYS_E_OUT_OF_MEMORY;
 }
 
 const char* newName() {
@@ -77,33 +79,27 @@ csys_status memory() {
   int32_t onChip = 0;
   uint32_t n = 0;
   qzfHeapStats stats{};
+  const auto made = [](const void* block) { return block ? CSYS_OK : CSYS_E_OUT_OF_MEMORY; };
   const csys_status status = seq(
-      CALL(csys_memory_alloc_internal, 16, &a),
-      CALL(csys_memory_allocCacheAligned_internal, 16, &a),
-      CALL(csys_memory_allocFastMem_internal, 16, &a),
-      CALL(csys_memory_allocClear_internal, 16, &a), CALL(csys_memory_realloc_internal, 64, &a),
-      CALL(csys_memory_alloc64_internal, 8, &b),
-      CALL(csys_memory_allocCacheAligned64_internal, 8, &b),
-      CALL(csys_memory_allocFastMem64_internal, 8, &b),
-      CALL(csys_memory_allocClear64_internal, 8, &b), CALL(csys_memory_realloc64_internal, 16, &b),
-      CALL(csys_memory_alloc64UsingFunc, 8, &b, csys_memory_alloc_internal),
-      CALL(csys_memory_realloc64UsingFunc, 32, &b, csys_memory_realloc_internal),
-      CALL(csys_memory_clone_internal, 16, buf, &c),
-      CALL(csys_memory_clone64_internal, 32, buf, &c),
-      CALL(csys_memory_allocAlignedToMalloc_internal, 16, &d, 64), CALL(csys_memory_fill, 7, 64, a),
-      CALL(csys_memory_fill64, 7, 32, b), CALL(csys_memory_fillRect, 1, 4, 4, 8, a),
-      CALL(csys_memory_fillBlock, pattern, 4, 16, a),
-      CALL(csys_memory_fillBlock64, pattern, 4, 8, b), CALL(csys_memory_copy, 64, a, buf),
-      CALL(csys_memory_copy64, 32, b, buf), CALL(csys_memory_copyRect, 4, 4, 8, 16, a, buf),
+      MEM(alloc_internal, 16, &a), MEM(allocCacheAligned_internal, 16, &a),
+      MEM(allocFastMem_internal, 16, &a), MEM(allocClear_internal, 16, &a),
+      MEM(realloc_internal, 64, &a), MEM(alloc64_internal, 8, &b),
+      MEM(allocCacheAligned64_internal, 8, &b), MEM(allocFastMem64_internal, 8, &b),
+      MEM(allocClear64_internal, 8, &b), MEM(realloc64_internal, 16, &b),
+      MEM(alloc64UsingFunc, 8, &b, csys_memory_alloc_internal),
+      MEM(realloc64UsingFunc, 32, &b, csys_memory_realloc_internal),
+      MEM(clone_internal, 16, buf, &c), MEM(clone64_internal, 32, buf, &c),
+      MEM(allocAlignedToMalloc_internal, 16, &d, 64), MEM(fill, 7, 64, a), MEM(fill64, 7, 32, b),
+      MEM(fillRect, 1, 4, 4, 8, a), MEM(fillBlock, pattern, 4, 16, a),
+      MEM(fillBlock64, pattern, 4, 8, b), MEM(copy, 64, a, buf), MEM(copy64, 32, b, buf),
+      MEM(copyRect, 4, 4, 8, 16, a, buf),
       [&] { return PMT(cf_asmwrap_fast_simple_copy)(a, buf, 0, 8, 8), CSYS_OK; },
-      CALL(csys_memory_getIsOnChip, a, &onChip), CALL(csys_memory_getOnChipHeapSize, &u),
-      CALL(csys_memory_getOnChipUsage, &u), CALL(csys_memory_getOnChipMaxUsage, &u),
-      CALL(csys_memory_resetOnChipMaxUsage), CALL(csys_memory_heapblock_add, uintptr_t(a)),
-      CALL(csys_memory_heapblock_remove, 0), CALL(csys_memory_heapblock_clear),
-      CALL(csys_memory_heapblock_dump), CALL(csys_memory_heapblock_count, &n),
-      CALL(csys_memory_allocCountGet, &n),
+      MEM(getIsOnChip, a, &onChip), MEM(getOnChipHeapSize, &u), MEM(getOnChipUsage, &u),
+      MEM(getOnChipMaxUsage, &u), MEM(resetOnChipMaxUsage), MEM(heapblock_add, uintptr_t(a)),
+      MEM(heapblock_remove, 0), MEM(heapblock_clear), MEM(heapblock_dump), MEM(heapblock_count, &n),
+      MEM(allocCountGet, &n),
       // A caller's own allocator taking part in the simulation; the pool keeps its one block.
-      CALL(csys_memory_allocCountModify, 1), [&] { return made(q = PMT(qzfMalloc)(16)); },
+      MEM(allocCountModify, 1), [&] { return made(q = PMT(qzfMalloc)(16)); },
       [&] { return PMT(qzfFree)(q), made(q = PMT(qzfCacheAlloc)(16)); },
       [&] { return made(PMT(qzfPoolAlloc)(16)); },
       [&] { return PMT(qzfHeapStatistics)(&stats), expect(PMT(qzfPoolAllocAvailable)() != 0, 0); });
@@ -129,23 +125,20 @@ csys_status sharedHandles() {
   cstd_shared* s = nullptr;
   const cstd_shared* cs = nullptr;
   const cstd_shared_initParams params{0, nullptr, PMT(cstd_shared_vtable_default)};
-  if (CSYS_FAILED(PMT(cstd_shared_init)(&w->shared, w)) ||
-      CSYS_FAILED(PMT(cstd_shared_initCustom)(&w->shared, w, &params)) ||
-      CSYS_FAILED(PMT(cstd_ptrh_construct)(&h, &w->shared))) {
-    csys_memory_free(&w);
-    return CSYS_E_FAIL;
+  if (CSYS_FAILED(seq(CALL(cstd_shared_init, &w->shared, w),
+                      CALL(cstd_shared_initCustom, &w->shared, w, &params),
+                      PTRH(construct, &h, &w->shared)))) {
+    return csys_memory_free(&w), CSYS_E_FAIL;
   }
-  const csys_status status = seq(
-      CALL(cstd_ptrh_constructCopy, &h2, &h), CALL(cstd_ptrh_assign, &h2, &h),
-      CALL(cstd_ptrh_assignShared, &h2, &w->shared), CALL(cstd_ptrh_getIsNull, &h2, &i),
-      CALL(cstd_ptrh_getRefCount, &h2, &i), CALL(cstd_ptrh_getShared, &h2, &s),
-      CALL(cstd_ptrh_getWholeShared, &h2, &whole), CALL(cstd_shared_getRefCount, s, &i),
-      CALL(cstd_shared_getWhole, s, &whole), CALL(cstd_ptrhConst_construct, &c, &w->shared),
-      CALL(cstd_ptrhConst_constructCopy, &c2, &c), CALL(cstd_ptrhConst_constructConstCopy, &c3, &h),
-      CALL(cstd_ptrhConst_assign, &c2, &c), CALL(cstd_ptrhConst_assignConst, &c2, &h),
-      CALL(cstd_ptrhConst_assignShared, &c2, &w->shared), CALL(cstd_ptrhConst_getIsNull, &c2, &i),
-      CALL(cstd_ptrhConst_getRefCount, &c2, &i), CALL(cstd_ptrhConst_getShared, &c2, &cs),
-      CALL(cstd_ptrhConst_getWholeShared, &c2, &constWhole), [&] { return expect(i, 5); });
+  const csys_status status =
+      seq(PTRH(constructCopy, &h2, &h), PTRH(assign, &h2, &h), PTRH(assignShared, &h2, &w->shared),
+          PTRH(getIsNull, &h2, &i), PTRH(getRefCount, &h2, &i), PTRH(getShared, &h2, &s),
+          PTRH(getWholeShared, &h2, &whole), CALL(cstd_shared_getRefCount, s, &i),
+          CALL(cstd_shared_getWhole, s, &whole), CPTRH(construct, &c, &w->shared),
+          CPTRH(constructCopy, &c2, &c), CPTRH(constructConstCopy, &c3, &h), CPTRH(assign, &c2, &c),
+          CPTRH(assignConst, &c2, &h), CPTRH(assignShared, &c2, &w->shared),
+          CPTRH(getIsNull, &c2, &i), CPTRH(getRefCount, &c2, &i), CPTRH(getShared, &c2, &cs),
+          CPTRH(getWholeShared, &c2, &constWhole), [&] { return expect(i, 5); });
   return first({status, PMT(cstd_ptrhConst_detach)(&c3), PMT(cstd_ptrhConst_destruct)(&c2),
                 cstd_ptrhConst_destruct(&c), PMT(cstd_ptrh_detach)(&h2),
                 PMT(cstd_ptrh_destruct)(&h)});
@@ -166,10 +159,8 @@ csys_status counts() {
   qzsfRepBase* rep = nullptr;
   w->rep = {[](void** o) { return csys_memory_free(o); }, 0, w};
   qzsfPtrHandle a{}, b{};
-  if (CSYS_FAILED(PMT(qzsfPtrHandle_Construct)(&a, &w->rep))) {
-    csys_memory_free(&w);
-    return CSYS_E_FAIL;
-  }
+  if (CSYS_FAILED(PMT(qzsfPtrHandle_Construct)(&a, &w->rep)))
+    return csys_memory_free(&w), CSYS_E_FAIL;
   const csys_status status =
       seq(CALL(qzsfPtrHandle_ConstructCopy, &b, &a), CALL(qzsfPtrHandle_Assign, &b, &a),
           CALL(qzsfPtrHandle_IsNullGet, &b, &u), CALL(qzsfPtrHandle_RepGet, &b, &rep),
@@ -213,39 +204,29 @@ csys_status vectors() {
     return CSYS_OK;
   };
   const csys_status status = seq(
-      CALL(cstd_vector__constructWithVtable, &v[0], 2, 8, &kBlocks),
-      CALL(cstd_vector__constructWithVtableWithMtable, &v[1], 1, 8, &kBlocks, &kLibraryMemory),
-      CALL(cstd_vector__construct, &v[2], 3, 4),
-      CALL(cstd_vector__constructWithVtableUninit, &v[3], 2, 4, nullptr),
-      CALL(cstd_vector__constructFill, &v[4], 2, 4, ints),
-      CALL(cstd_vector__constructFillWithVtable, &v[5], 2, 8, blocks, &kBlocks),
-      CALL(cstd_vector__constructFromBlock, &v[6], 4, ints, ints + 3),
-      CALL(cstd_vector__constructFromBlockWithVtable, &v[7], 8, blocks, blocks + 2, &kBlocks),
-      CALL(cstd_vector__constructFromBlockWithVtableWithMtable, &v[8], 8, blocks, blocks + 2,
-           &kBlocks, &kLibraryMemory),
-      CALL(cstd_vector__constructCopy, &v[9], &v[0]), CALL(cstd_vector__resize, &v[0], 4),
-      CALL(cstd_vector__resizeUninit, &v[2], 5), CALL(cstd_vector__resizeFill, &v[0], 6, blocks),
-      CALL(cstd_vector__reserve, &v[1], 10), CALL(cstd_vector__pushBack, &v[0], blocks),
-      CALL(cstd_vector__popBack, &v[0]),
-      CALL(cstd_vector__insert, &v[0], at(0, 1), blocks, blocks + 2),
-      CALL(cstd_vector__insertElement, &v[0], at(0, 0), at(0, 3)),
-      CALL(cstd_vector__erase, &v[0], at(0, 1), at(0, 3)),
-      CALL(cstd_vector__eraseElement, &v[0], at(0, 0)), CALL(cstd_vector__append, &v[0], &v[5]),
-      CALL(cstd_vector__swap, &v[0], &v[1]), CALL(cstd_vector__assign, &v[9], &v[1]),
-      CALL(cstd_vector__compareEqual, &v[9], &v[1], &equal, same),
+      VEC(constructWithVtable, &v[0], 2, 8, &kBlocks),
+      VEC(constructWithVtableWithMtable, &v[1], 1, 8, &kBlocks, &kLibraryMemory),
+      VEC(construct, &v[2], 3, 4), VEC(constructWithVtableUninit, &v[3], 2, 4, nullptr),
+      VEC(constructFill, &v[4], 2, 4, ints),
+      VEC(constructFillWithVtable, &v[5], 2, 8, blocks, &kBlocks),
+      VEC(constructFromBlock, &v[6], 4, ints, ints + 3),
+      VEC(constructFromBlockWithVtable, &v[7], 8, blocks, blocks + 2, &kBlocks),
+      VEC(constructFromBlockWithVtableWithMtable, &v[8], 8, blocks, blocks + 2, &kBlocks,
+          &kLibraryMemory),
+      VEC(constructCopy, &v[9], &v[0]), VEC(resize, &v[0], 4), VEC(resizeUninit, &v[2], 5),
+      VEC(resizeFill, &v[0], 6, blocks), VEC(reserve, &v[1], 10), VEC(pushBack, &v[0], blocks),
+      VEC(popBack, &v[0]), VEC(insert, &v[0], at(0, 1), blocks, blocks + 2),
+      VEC(insertElement, &v[0], at(0, 0), at(0, 3)), VEC(erase, &v[0], at(0, 1), at(0, 3)),
+      VEC(eraseElement, &v[0], at(0, 0)), VEC(append, &v[0], &v[5]), VEC(swap, &v[0], &v[1]),
+      VEC(assign, &v[9], &v[1]), VEC(compareEqual, &v[9], &v[1], &equal, same),
       [&] { return expect(static_cast<csys_status>(equal), 1); },
-      CALL(cstd_vector__assignElements, &v[9], blocks, blocks + 2),
-      CALL(cstd_vector__getSize, &v[9], &n), CALL(cstd_vector__getSize32, &v[9], &n32),
-      CALL(cstd_vector__getCapacity, &v[9], &n), CALL(cstd_vector__getElementSize, &v[9], &n),
-      CALL(cstd_vector__getBeginEnd, &v[9], &p, &q),
-      CALL(cstd_vector__getBeginEndConst, &v[9], &cp, &cq),
-      CALL(cstd_vector__getBeginSize, &v[9], &p, &n),
-      CALL(cstd_vector__getBeginSizeConst, &v[9], &cp, &n),
-      CALL(cstd_vector__getBeginSize32, &v[9], &p, &n32),
-      CALL(cstd_vector__getBeginSize32Const, &v[9], &cp, &n32),
-      CALL(cstd_vector__getElement, &v[9], 1, &p),
-      CALL(cstd_vector__getElementConst, &v[9], 1, &cp), CALL(cstd_vector__clear, &v[9]),
-      CALL(cstd_vector__clearAndFreeMemory, &v[0]));
+      VEC(assignElements, &v[9], blocks, blocks + 2), VEC(getSize, &v[9], &n),
+      VEC(getSize32, &v[9], &n32), VEC(getCapacity, &v[9], &n), VEC(getElementSize, &v[9], &n),
+      VEC(getBeginEnd, &v[9], &p, &q), VEC(getBeginEndConst, &v[9], &cp, &cq),
+      VEC(getBeginSize, &v[9], &p, &n), VEC(getBeginSizeConst, &v[9], &cp, &n),
+      VEC(getBeginSize32, &v[9], &p, &n32), VEC(getBeginSize32Const, &v[9], &cp, &n32),
+      VEC(getElement, &v[9], 1, &p), VEC(getElementConst, &v[9], 1, &cp), VEC(clear, &v[9]),
+      VEC(clearAndFreeMemory, &v[0]));
   csys_status destructed = CSYS_OK;
   for (cstd_vector_& each : v) destructed = first({destructed, PMT(cstd_vector__destruct)(&each)});
   return first({status, destructed});
@@ -263,7 +244,6 @@ csys_status threadVectors() {
   const csys_thread *cp = nullptr, *cq = nullptr;
   // The elements have a destructor: construction without initialising them is refused.
   const auto refused = [](csys_status s) { return expect(s, CSYS_E_FAIL); };
-#define TV(op, ...) CALL(cstd_vector_csys_thread_##op, __VA_ARGS__)
   const csys_status status = seq(
       TV(construct, &v[0], 2), TV(constructWithMtable, &v[1], 1, &kLibraryMemory),
       TV(constructEmpty, &v[2]), TV(constructEmptyWithMtable, &v[3], &kLibraryMemory),
@@ -282,7 +262,6 @@ csys_status threadVectors() {
       TV(getBeginEndConst, &v[5], &cp, &cq), TV(getBeginConst, &v[5], &cp),
       TV(getBeginSizeConst, &v[5], &cp, &n32), TV(getBeginSize32Const, &v[5], &cp, &n32),
       TV(getElementConst, &v[5], 0, &cp), TV(clear, &v[5]), TV(clearAndFreeMemory, &v[7]));
-#undef TV
   csys_status destructed = CSYS_OK;
   for (cstd_vector_csys_thread& each : v) {
     destructed = first({destructed, PMT(cstd_vector_csys_thread_destruct)(&each)});
@@ -541,7 +520,7 @@ csys_status attention() {
   };
   const csys_status status = seq(
       CALL(csys_attentionTag_construct, &tag), CALL(csys_attentionTag_construct, &other),
-      CALL(csys_thread_constructCurrent, &self), CALL(cstd_ptrh_construct, &data, nullptr),
+      CALL(csys_thread_constructCurrent, &self), PTRH(construct, &data, nullptr),
       CALL(csys_attentionTag_attach, &tag, nullptr, &data, never),
       CALL(csys_attentionTag_attachTimeout, &tag, nullptr, 1e6),
       CALL(csys_attentionTag_attachTimeoutCustom, &tag, nullptr, 1e6, CSYS_E_TIMEOUT),
@@ -571,22 +550,20 @@ csys_status timers() {
   csys_timerTime time = 0;
   double d = 0;
   int32_t i = 0;
-  return seq(
-      CALL(csys_timer_init, &t, 1), CALL(csys_timer_initScaledProcessorCycles, &c, 0),
-      CALL(csys_timer_start, &c), CALL(csys_timer_stop, &t), CALL(csys_timer_getIsRunning, &c, &i),
-      CALL(csys_timer_setCount, &t, 2), CALL(csys_timer_getCount, &t, &i),
-      CALL(csys_timer_getRawTicks, &t, &a), CALL(csys_timer_getRawSystemTicks, &b),
-      CALL(csys_timer_getTicks, &t, &a), CALL(csys_timer_getTicksDouble, &t, &d),
-      CALL(csys_timer_getSeconds, &t, &time), CALL(csys_timer_getSecondsDouble, &t, &d),
-      CALL(csys_timer_getMilliseconds, &t, &time), CALL(csys_timer_getMillisecondsDouble, &t, &d),
-      CALL(csys_timer_getMicroseconds, &t, &time), CALL(csys_timer_getMicrosecondsDouble, &t, &d),
-      CALL(csys_timer_getTimerTicksPerSecond, &c, &perSecond), CALL(csys_timer_reset, &c),
-      CALL(csys_timerTicks_initZero, &a), CALL(csys_timerTicks_initAdd, &sum, &a, &b),
-      CALL(csys_timerTicks_initSubtract, &sum, &sum, &a),
-      CALL(csys_timerTicks_convertToDouble, &sum, &d),
-      CALL(csys_timerTicks_getElapsedMillisecondsDouble, &a, &b, &d),
-      CALL(csys_timerTime_convertToDouble, &time, &d),
-      CALL(csys_timerTicksPerSecond_convertToDouble, &perSecond, &d));
+  return seq(TIMER(init, &t, 1), TIMER(initScaledProcessorCycles, &c, 0), TIMER(start, &c),
+             TIMER(stop, &t), TIMER(getIsRunning, &c, &i), TIMER(setCount, &t, 2),
+             TIMER(getCount, &t, &i), TIMER(getRawTicks, &t, &a), TIMER(getRawSystemTicks, &b),
+             TIMER(getTicks, &t, &a), TIMER(getTicksDouble, &t, &d), TIMER(getSeconds, &t, &time),
+             TIMER(getSecondsDouble, &t, &d), TIMER(getMilliseconds, &t, &time),
+             TIMER(getMillisecondsDouble, &t, &d), TIMER(getMicroseconds, &t, &time),
+             TIMER(getMicrosecondsDouble, &t, &d), TIMER(getTimerTicksPerSecond, &c, &perSecond),
+             TIMER(reset, &c), CALL(csys_timerTicks_initZero, &a),
+             CALL(csys_timerTicks_initAdd, &sum, &a, &b),
+             CALL(csys_timerTicks_initSubtract, &sum, &sum, &a),
+             CALL(csys_timerTicks_convertToDouble, &sum, &d),
+             CALL(csys_timerTicks_getElapsedMillisecondsDouble, &a, &b, &d),
+             CALL(csys_timerTime_convertToDouble, &time, &d),
+             CALL(csys_timerTicksPerSecond_convertToDouble, &perSecond, &d));
 }
 
 // Processor and OS information, files, base64.
