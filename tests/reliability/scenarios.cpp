@@ -488,20 +488,16 @@ struct Parked {
   csys_event release{};
   csys_thread thread{};
   static uint32_t park(void* release) {
-    int32_t got = 0;
-    csys_event_wait(static_cast<csys_event*>(release), &got);
-    return 0;
+    return csys_event_wait(static_cast<csys_event*>(release), nullptr) == CSYS_OK ? 0 : 1;
   }
   csys_status start() {
     CSYS_RETURN_IF_FAILED(csys_event_construct(&release, 1, 0));
-    const csys_status status =
-        seq([&] { return csys_thread_construct(&thread); },
-            [&] { return csys_thread_create(park, &release, nullptr, &thread); });
+    const csys_status status = seq(CALL(csys_thread_construct, &thread),
+                                   CALL(csys_thread_create, park, &release, nullptr, &thread));
     return CSYS_FAILED(status) ? first({status, end()}) : status;
   }
   csys_status end() {
-    const csys_status status =
-        seq([&] { return csys_event_set(&release); }, [&] { return join(&thread); });
+    const csys_status status = seq(CALL(csys_event_set, &release), [&] { return join(&thread); });
     return first({status, csys_thread_destruct(&thread), csys_event_destruct(&release)});
   }
 };
