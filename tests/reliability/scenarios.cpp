@@ -1,15 +1,14 @@
 #include "reliability/scenarios.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "diag/assert_internal.h"
 #include "diag/check.h"
@@ -17,7 +16,6 @@
 #include "pmtsys.h"
 #include "support/names.h"
 #include "support/pe_fixture.h"
-#include "support/report_capture.h"
 
 namespace pmtsys_test {
 namespace {
@@ -26,29 +24,33 @@ std::mutex g_callsLock;
 std::set<std::string> g_calls;
 std::vector<std::string> g_names;
 
-using Step = std::function<csys_status()>;
+// A step that calls the exported `name` with the arguments and passes its status on.
+#define CALL(name, ...) [&] { return PMT(name)(__VA_ARGS__); }
+// The same for the larger families: MEM(fill, ...) calls csys_memory_fill.
+#define MEM(op, ...) CALL(csys_memory_##op, __VA_ARGS__)
+#define VEC(op, ...) CALL(cstd_vector__##op, __VA_ARGS__)
+#define TV(op, ...) CALL(cstd_vector_csys_thread_##op, __VA_ARGS__)
+#define TIMER(op, ...) CALL(csys_timer_##op, __VA_ARGS__)
+#define PTRH(op, ...) CALL(cstd_ptrh_##op, __VA_ARGS__)
+#define CPTRH(op, ...) CALL(cstd_ptrhConst_##op, __VA_ARGS__)
 
 // Runs the steps in order while they succeed.
-csys_status seq(std::initializer_list<Step> steps) {
-  for (const Step& step : steps) {
-    const csys_status status = step();
-    if (CSYS_FAILED(status)) return status;
-  }
-  return CSYS_OK;
+template <typename... Steps>
+csys_status seq(Steps... steps) {
+  csys_status status = CSYS_OK;
+  ((status = CSYS_FAILED(status) ? status : steps()), ...);
+  return status;
 }
 
 // The first failure of steps that all run (taking down what was built).
 csys_status first(std::initializer_list<csys_status> steps) {
-  for (const csys_status status : steps) {
-    if (CSYS_FAILED(status)) return status;
-  }
+  for (const csys_status status : steps) CSYS_RETURN_IF_FAILED(status);
   return CSYS_OK;
 }
 
 // A call with a known answer: its own failure passes up, a wrong answer is CSYS_E_FAIL.
 csys_status expect(csys_status got, csys_status want) {
-  if (got == want) return CSYS_OK;
-  return CSYS_FAILED(got) ? got : CSYS_E_FAIL;
+  return got == want ? CSYS_OK : CSYS_FAILED(got) ? got : CSYS_E_FAIL;
 }
 
 const char* newName() {
@@ -66,6 +68,16 @@ csys_status join(csys_thread* thread) {
   return CSYS_OK;
 }
 
+// An answer no step looks at: it converts to a pointer to room of the type asked for.
+struct Ignored {
+  template <typename T>
+  operator T*() const {
+    static thread_local T room{};
+    return &room;
+  }
+};
+constexpr Ignored ignored;
+
 csys_status count(void* counter) {
   ++*static_cast<int*>(counter);
   return CSYS_OK;
@@ -75,56 +87,32 @@ csys_status count(void* counter) {
 csys_status memory() {
   void *a = nullptr, *b = nullptr, *c = nullptr, *d = nullptr, *q = nullptr;
   uint8_t buf[64] = {}, pattern[4] = {1, 2, 3, 4};
-  uint64_t u = 0;
-  int32_t onChip = 0;
-  uint32_t n = 0;
-  qzfHeapStats stats{};
-  const csys_status status = seq({
-      [&] { return PMT(csys_memory_alloc_internal)(16, &a); },
-      [&] { return PMT(csys_memory_allocCacheAligned_internal)(16, &a); },
-      [&] { return PMT(csys_memory_allocFastMem_internal)(16, &a); },
-      [&] { return PMT(csys_memory_allocClear_internal)(16, &a); },
-      [&] { return PMT(csys_memory_realloc_internal)(64, &a); },
-      [&] { return PMT(csys_memory_alloc64_internal)(8, &b); },
-      [&] { return PMT(csys_memory_allocCacheAligned64_internal)(8, &b); },
-      [&] { return PMT(csys_memory_allocFastMem64_internal)(8, &b); },
-      [&] { return PMT(csys_memory_allocClear64_internal)(8, &b); },
-      [&] { return PMT(csys_memory_realloc64_internal)(16, &b); },
-      [&] { return PMT(csys_memory_alloc64UsingFunc)(8, &b, csys_memory_alloc_internal); },
-      [&] { return PMT(csys_memory_realloc64UsingFunc)(32, &b, csys_memory_realloc_internal); },
-      [&] { return PMT(csys_memory_clone_internal)(16, buf, &c); },
-      [&] { return PMT(csys_memory_clone64_internal)(32, buf, &c); },
-      [&] { return PMT(csys_memory_allocAlignedToMalloc_internal)(16, &d, 64); },
-      [&] { return PMT(csys_memory_fill)(7, 64, a); },
-      [&] { return PMT(csys_memory_fill64)(7, 32, b); },
-      [&] { return PMT(csys_memory_fillRect)(1, 4, 4, 8, a); },
-      [&] { return PMT(csys_memory_fillBlock)(pattern, 4, 16, a); },
-      [&] { return PMT(csys_memory_fillBlock64)(pattern, 4, 8, b); },
-      [&] { return PMT(csys_memory_copy)(64, a, buf); },
-      [&] { return PMT(csys_memory_copy64)(32, b, buf); },
-      [&] { return PMT(csys_memory_copyRect)(4, 4, 8, 16, a, buf); },
+  const auto made = [](const void* block) { return block ? CSYS_OK : CSYS_E_OUT_OF_MEMORY; };
+  const csys_status status = seq(
+      MEM(alloc_internal, 16, &a), MEM(allocCacheAligned_internal, 16, &a),
+      MEM(allocFastMem_internal, 16, &a), MEM(allocClear_internal, 16, &a),
+      MEM(realloc_internal, 64, &a), MEM(alloc64_internal, 8, &b),
+      MEM(allocCacheAligned64_internal, 8, &b), MEM(allocFastMem64_internal, 8, &b),
+      MEM(allocClear64_internal, 8, &b), MEM(realloc64_internal, 16, &b),
+      MEM(alloc64UsingFunc, 8, &b, csys_memory_alloc_internal),
+      MEM(realloc64UsingFunc, 32, &b, csys_memory_realloc_internal),
+      MEM(clone_internal, 16, buf, &c), MEM(clone64_internal, 32, buf, &c),
+      MEM(allocAlignedToMalloc_internal, 16, &d, 64), MEM(fill, 7, 64, a), MEM(fill64, 7, 32, b),
+      MEM(fillRect, 1, 4, 4, 8, a), MEM(fillBlock, pattern, 4, 16, a),
+      MEM(fillBlock64, pattern, 4, 8, b), MEM(copy, 64, a, buf), MEM(copy64, 32, b, buf),
+      MEM(copyRect, 4, 4, 8, 16, a, buf),
       [&] { return PMT(cf_asmwrap_fast_simple_copy)(a, buf, 0, 8, 8), CSYS_OK; },
-      [&] { return PMT(csys_memory_getIsOnChip)(a, &onChip); },
-      [&] { return PMT(csys_memory_getOnChipHeapSize)(&u); },
-      [&] { return PMT(csys_memory_getOnChipUsage)(&u); },
-      [&] { return PMT(csys_memory_getOnChipMaxUsage)(&u); },
-      [&] { return PMT(csys_memory_resetOnChipMaxUsage)(); },
-      [&] { return PMT(csys_memory_heapblock_add)(reinterpret_cast<uintptr_t>(a)); },
-      [&] { return PMT(csys_memory_heapblock_remove)(0); },
-      [&] { return PMT(csys_memory_heapblock_clear)(); },
-      [&] { return PMT(csys_memory_heapblock_dump)(); },
-      [&] { return PMT(csys_memory_heapblock_count)(&n); },
-      [&] { return PMT(csys_memory_allocCountGet)(&n); },
-      // A caller's own allocator taking part in the simulation.
-      [&] { return PMT(csys_memory_allocCountModify)(1); },
-      [&] { return (q = PMT(qzfMalloc)(16)) ? CSYS_OK : CSYS_E_OUT_OF_MEMORY; },
+      MEM(getIsOnChip, a, ignored), MEM(getOnChipHeapSize, ignored), MEM(getOnChipUsage, ignored),
+      MEM(getOnChipMaxUsage, ignored), MEM(resetOnChipMaxUsage), MEM(heapblock_add, uintptr_t(a)),
+      MEM(heapblock_remove, 0), MEM(heapblock_clear), MEM(heapblock_dump),
+      MEM(heapblock_count, ignored), MEM(allocCountGet, ignored),
+      // A caller's own allocator taking part in the simulation; the pool keeps its one block.
+      MEM(allocCountModify, 1), [&] { return made(q = PMT(qzfMalloc)(16)); },
+      [&] { return PMT(qzfFree)(q), made(q = PMT(qzfCacheAlloc)(16)); },
+      [&] { return made(PMT(qzfPoolAlloc)(16)); },
       [&] {
-        return PMT(qzfFree)(q), (q = PMT(qzfCacheAlloc)(16)) ? CSYS_OK : CSYS_E_OUT_OF_MEMORY;
-      },
-      // The pool keeps its one block for the next call.
-      [&] { return PMT(qzfPoolAlloc)(16) ? CSYS_OK : CSYS_E_OUT_OF_MEMORY; },
-      [&] { return PMT(qzfHeapStatistics)(&stats), expect(PMT(qzfPoolAllocAvailable)() != 0, 0); },
-  });
+        return PMT(qzfHeapStatistics)(ignored), expect(PMT(qzfPoolAllocAvailable)() != 0, 0);
+      });
   qzfFree(q);
   return first({status, PMT(csys_memory_free_internal)(&a), csys_memory_free(&b),
                 csys_memory_free(&c), PMT(csys_memory_freeAlignedToMalloc)(&d)});
@@ -142,39 +130,22 @@ csys_status sharedHandles() {
   cstd_ptrh h{}, h2{};
   cstd_ptrhConst c{}, c2{}, c3{};
   int32_t i = 0;
-  void* whole = nullptr;
-  const void* constWhole = nullptr;
   cstd_shared* s = nullptr;
-  const cstd_shared* cs = nullptr;
   const cstd_shared_initParams params{0, nullptr, PMT(cstd_shared_vtable_default)};
-  if (CSYS_FAILED(PMT(cstd_shared_init)(&w->shared, w)) ||
-      CSYS_FAILED(PMT(cstd_shared_initCustom)(&w->shared, w, &params)) ||
-      CSYS_FAILED(PMT(cstd_ptrh_construct)(&h, &w->shared))) {
-    csys_memory_free(&w);
-    return CSYS_E_FAIL;
+  if (CSYS_FAILED(seq(CALL(cstd_shared_init, &w->shared, w),
+                      CALL(cstd_shared_initCustom, &w->shared, w, &params),
+                      PTRH(construct, &h, &w->shared)))) {
+    return csys_memory_free(&w), CSYS_E_FAIL;
   }
-  const csys_status status = seq({
-      [&] { return PMT(cstd_ptrh_constructCopy)(&h2, &h); },
-      [&] { return PMT(cstd_ptrh_assign)(&h2, &h); },
-      [&] { return PMT(cstd_ptrh_assignShared)(&h2, &w->shared); },
-      [&] { return PMT(cstd_ptrh_getIsNull)(&h2, &i); },
-      [&] { return PMT(cstd_ptrh_getRefCount)(&h2, &i); },
-      [&] { return PMT(cstd_ptrh_getShared)(&h2, &s); },
-      [&] { return PMT(cstd_ptrh_getWholeShared)(&h2, &whole); },
-      [&] { return PMT(cstd_shared_getRefCount)(s, &i); },
-      [&] { return PMT(cstd_shared_getWhole)(s, &whole); },
-      [&] { return PMT(cstd_ptrhConst_construct)(&c, &w->shared); },
-      [&] { return PMT(cstd_ptrhConst_constructCopy)(&c2, &c); },
-      [&] { return PMT(cstd_ptrhConst_constructConstCopy)(&c3, &h); },
-      [&] { return PMT(cstd_ptrhConst_assign)(&c2, &c); },
-      [&] { return PMT(cstd_ptrhConst_assignConst)(&c2, &h); },
-      [&] { return PMT(cstd_ptrhConst_assignShared)(&c2, &w->shared); },
-      [&] { return PMT(cstd_ptrhConst_getIsNull)(&c2, &i); },
-      [&] { return PMT(cstd_ptrhConst_getRefCount)(&c2, &i); },
-      [&] { return PMT(cstd_ptrhConst_getShared)(&c2, &cs); },
-      [&] { return PMT(cstd_ptrhConst_getWholeShared)(&c2, &constWhole); },
-      [&] { return expect(i, 5); },
-  });
+  const csys_status status =
+      seq(PTRH(constructCopy, &h2, &h), PTRH(assign, &h2, &h), PTRH(assignShared, &h2, &w->shared),
+          PTRH(getIsNull, &h2, &i), PTRH(getRefCount, &h2, &i), PTRH(getShared, &h2, &s),
+          PTRH(getWholeShared, &h2, ignored), CALL(cstd_shared_getRefCount, s, &i),
+          CALL(cstd_shared_getWhole, s, ignored), CPTRH(construct, &c, &w->shared),
+          CPTRH(constructCopy, &c2, &c), CPTRH(constructConstCopy, &c3, &h), CPTRH(assign, &c2, &c),
+          CPTRH(assignConst, &c2, &h), CPTRH(assignShared, &c2, &w->shared),
+          CPTRH(getIsNull, &c2, &i), CPTRH(getRefCount, &c2, &i), CPTRH(getShared, &c2, ignored),
+          CPTRH(getWholeShared, &c2, ignored), [&] { return expect(i, 5); });
   return first({status, PMT(cstd_ptrhConst_detach)(&c3), PMT(cstd_ptrhConst_destruct)(&c2),
                 cstd_ptrhConst_destruct(&c), PMT(cstd_ptrh_detach)(&h2),
                 PMT(cstd_ptrh_destruct)(&h)});
@@ -190,24 +161,16 @@ csys_status counts() {
                                PMT(cstd_shared_release_default)(&whole, 0)}));
   Whole* w = nullptr;
   CSYS_RETURN_IF_FAILED(csys_memory_allocClear(sizeof(Whole), &w));
-  uint32_t u = 0;
-  void* obj = nullptr;
   qzsfRepBase* rep = nullptr;
   w->rep = {[](void** o) { return csys_memory_free(o); }, 0, w};
   qzsfPtrHandle a{}, b{};
-  if (CSYS_FAILED(PMT(qzsfPtrHandle_Construct)(&a, &w->rep))) {
-    csys_memory_free(&w);
-    return CSYS_E_FAIL;
-  }
-  const csys_status status = seq({
-      [&] { return PMT(qzsfPtrHandle_ConstructCopy)(&b, &a); },
-      [&] { return PMT(qzsfPtrHandle_Assign)(&b, &a); },
-      [&] { return PMT(qzsfPtrHandle_IsNullGet)(&b, &u); },
-      [&] { return PMT(qzsfPtrHandle_RepGet)(&b, &rep); },
-      [&] { return PMT(qzsfPtrHandle_RepObjGet)(&b, &obj); },
-      [&] { return PMT(qzsfRepBase_ReferenceCountGet)(rep, &u); },
-      [&] { return PMT(qzsfRepBase_ObjGet)(rep, &obj); },
-  });
+  if (CSYS_FAILED(PMT(qzsfPtrHandle_Construct)(&a, &w->rep)))
+    return csys_memory_free(&w), CSYS_E_FAIL;
+  const csys_status status = seq(
+      CALL(qzsfPtrHandle_ConstructCopy, &b, &a), CALL(qzsfPtrHandle_Assign, &b, &a),
+      CALL(qzsfPtrHandle_IsNullGet, &b, ignored), CALL(qzsfPtrHandle_RepGet, &b, &rep),
+      CALL(qzsfPtrHandle_RepObjGet, &b, ignored), CALL(qzsfRepBase_ReferenceCountGet, rep, ignored),
+      CALL(qzsfRepBase_ObjGet, rep, ignored));
   return first(
       {status, b.rep ? PMT(qzsfPtrHandle_Destruct)(&b) : CSYS_OK, qzsfPtrHandle_Destruct(&a)});
 }
@@ -235,67 +198,36 @@ csys_status vectors() {
   uint8_t bytes[2][8] = {};
   const Block blocks[2] = {bytes[0], bytes[1]};
   const int32_t ints[3] = {1, 2, 3};
-  int64_t n = 0;
-  int32_t n32 = 0;
   uint32_t equal = 0;
-  void *p = nullptr, *q = nullptr;
-  const void *cp = nullptr, *cq = nullptr;
   const auto at = [&](int i, int k) { return static_cast<Block*>(v[i].begin) + k; };
   const auto same = [](const void* x, const void* y, uint32_t* eq) {
     *eq &= std::memcmp(*static_cast<const Block*>(x), *static_cast<const Block*>(y), 8) == 0;
     return CSYS_OK;
   };
-  const csys_status status = seq({
-      [&] { return PMT(cstd_vector__constructWithVtable)(&v[0], 2, 8, &kBlocks); },
-      [&] {
-        return PMT(cstd_vector__constructWithVtableWithMtable)(&v[1], 1, 8, &kBlocks,
-                                                               &kLibraryMemory);
-      },
-      [&] { return PMT(cstd_vector__construct)(&v[2], 3, 4); },
-      [&] { return PMT(cstd_vector__constructWithVtableUninit)(&v[3], 2, 4, nullptr); },
-      [&] { return PMT(cstd_vector__constructFill)(&v[4], 2, 4, ints); },
-      [&] { return PMT(cstd_vector__constructFillWithVtable)(&v[5], 2, 8, blocks, &kBlocks); },
-      [&] { return PMT(cstd_vector__constructFromBlock)(&v[6], 4, ints, ints + 3); },
-      [&] {
-        return PMT(cstd_vector__constructFromBlockWithVtable)(&v[7], 8, blocks, blocks + 2,
-                                                              &kBlocks);
-      },
-      [&] {
-        return PMT(cstd_vector__constructFromBlockWithVtableWithMtable)(
-            &v[8], 8, blocks, blocks + 2, &kBlocks, &kLibraryMemory);
-      },
-      [&] { return PMT(cstd_vector__constructCopy)(&v[9], &v[0]); },
-      [&] { return PMT(cstd_vector__resize)(&v[0], 4); },
-      [&] { return PMT(cstd_vector__resizeUninit)(&v[2], 5); },
-      [&] { return PMT(cstd_vector__resizeFill)(&v[0], 6, blocks); },
-      [&] { return PMT(cstd_vector__reserve)(&v[1], 10); },
-      [&] { return PMT(cstd_vector__pushBack)(&v[0], blocks); },
-      [&] { return PMT(cstd_vector__popBack)(&v[0]); },
-      [&] { return PMT(cstd_vector__insert)(&v[0], at(0, 1), blocks, blocks + 2); },
-      [&] { return PMT(cstd_vector__insertElement)(&v[0], at(0, 0), at(0, 3)); },
-      [&] { return PMT(cstd_vector__erase)(&v[0], at(0, 1), at(0, 3)); },
-      [&] { return PMT(cstd_vector__eraseElement)(&v[0], at(0, 0)); },
-      [&] { return PMT(cstd_vector__append)(&v[0], &v[5]); },
-      [&] { return PMT(cstd_vector__swap)(&v[0], &v[1]); },
-      [&] { return PMT(cstd_vector__assign)(&v[9], &v[1]); },
-      [&] { return PMT(cstd_vector__compareEqual)(&v[9], &v[1], &equal, same); },
+  const csys_status status = seq(
+      VEC(constructWithVtable, &v[0], 2, 8, &kBlocks),
+      VEC(constructWithVtableWithMtable, &v[1], 1, 8, &kBlocks, &kLibraryMemory),
+      VEC(construct, &v[2], 3, 4), VEC(constructWithVtableUninit, &v[3], 2, 4, nullptr),
+      VEC(constructFill, &v[4], 2, 4, ints),
+      VEC(constructFillWithVtable, &v[5], 2, 8, blocks, &kBlocks),
+      VEC(constructFromBlock, &v[6], 4, ints, ints + 3),
+      VEC(constructFromBlockWithVtable, &v[7], 8, blocks, blocks + 2, &kBlocks),
+      VEC(constructFromBlockWithVtableWithMtable, &v[8], 8, blocks, blocks + 2, &kBlocks,
+          &kLibraryMemory),
+      VEC(constructCopy, &v[9], &v[0]), VEC(resize, &v[0], 4), VEC(resizeUninit, &v[2], 5),
+      VEC(resizeFill, &v[0], 6, blocks), VEC(reserve, &v[1], 10), VEC(pushBack, &v[0], blocks),
+      VEC(popBack, &v[0]), VEC(insert, &v[0], at(0, 1), blocks, blocks + 2),
+      VEC(insertElement, &v[0], at(0, 0), at(0, 3)), VEC(erase, &v[0], at(0, 1), at(0, 3)),
+      VEC(eraseElement, &v[0], at(0, 0)), VEC(append, &v[0], &v[5]), VEC(swap, &v[0], &v[1]),
+      VEC(assign, &v[9], &v[1]), VEC(compareEqual, &v[9], &v[1], &equal, same),
       [&] { return expect(static_cast<csys_status>(equal), 1); },
-      [&] { return PMT(cstd_vector__assignElements)(&v[9], blocks, blocks + 2); },
-      [&] { return PMT(cstd_vector__getSize)(&v[9], &n); },
-      [&] { return PMT(cstd_vector__getSize32)(&v[9], &n32); },
-      [&] { return PMT(cstd_vector__getCapacity)(&v[9], &n); },
-      [&] { return PMT(cstd_vector__getElementSize)(&v[9], &n); },
-      [&] { return PMT(cstd_vector__getBeginEnd)(&v[9], &p, &q); },
-      [&] { return PMT(cstd_vector__getBeginEndConst)(&v[9], &cp, &cq); },
-      [&] { return PMT(cstd_vector__getBeginSize)(&v[9], &p, &n); },
-      [&] { return PMT(cstd_vector__getBeginSizeConst)(&v[9], &cp, &n); },
-      [&] { return PMT(cstd_vector__getBeginSize32)(&v[9], &p, &n32); },
-      [&] { return PMT(cstd_vector__getBeginSize32Const)(&v[9], &cp, &n32); },
-      [&] { return PMT(cstd_vector__getElement)(&v[9], 1, &p); },
-      [&] { return PMT(cstd_vector__getElementConst)(&v[9], 1, &cp); },
-      [&] { return PMT(cstd_vector__clear)(&v[9]); },
-      [&] { return PMT(cstd_vector__clearAndFreeMemory)(&v[0]); },
-  });
+      VEC(assignElements, &v[9], blocks, blocks + 2), VEC(getSize, &v[9], ignored),
+      VEC(getSize32, &v[9], ignored), VEC(getCapacity, &v[9], ignored),
+      VEC(getElementSize, &v[9], ignored), VEC(getBeginEnd, &v[9], ignored, ignored),
+      VEC(getBeginEndConst, &v[9], ignored, ignored), VEC(getBeginSize, &v[9], ignored, ignored),
+      VEC(getBeginSizeConst, &v[9], ignored, ignored), VEC(getBeginSize32, &v[9], ignored, ignored),
+      VEC(getBeginSize32Const, &v[9], ignored, ignored), VEC(getElement, &v[9], 1, ignored),
+      VEC(getElementConst, &v[9], 1, ignored), VEC(clear, &v[9]), VEC(clearAndFreeMemory, &v[0]));
   csys_status destructed = CSYS_OK;
   for (cstd_vector_& each : v) destructed = first({destructed, PMT(cstd_vector__destruct)(&each)});
   return first({status, destructed});
@@ -307,98 +239,67 @@ csys_status threadVectors() {
   CSYS_RETURN_IF_FAILED(PMT(csys_thread_constructCurrent)(&self));
   cstd_vector_csys_thread v[8] = {};
   const csys_thread pair[2] = {self, self};
-  int64_t n = 0;
-  int32_t n32 = 0;
   csys_thread *p = nullptr, *q = nullptr;
-  const csys_thread *cp = nullptr, *cq = nullptr;
   // The elements have a destructor: construction without initialising them is refused.
   const auto refused = [](csys_status s) { return expect(s, CSYS_E_FAIL); };
-#define PMT_TV(op) PMT(cstd_vector_csys_thread_##op)
-  const csys_status status = seq({
-      [&] { return PMT_TV(construct)(&v[0], 2); },
-      [&] { return PMT_TV(constructWithMtable)(&v[1], 1, &kLibraryMemory); },
-      [&] { return PMT_TV(constructEmpty)(&v[2]); },
-      [&] { return PMT_TV(constructEmptyWithMtable)(&v[3], &kLibraryMemory); },
-      [&] { return refused(PMT_TV(constructUninit)(&v[4], 2)); },
-      [&] { return PMT_TV(constructFill)(&v[5], 2, &self); },
-      [&] { return PMT_TV(constructFromBlock)(&v[6], pair, pair + 2); },
-      [&] { return PMT_TV(constructCopy)(&v[7], &v[6]); },
-      [&] { return PMT_TV(assign)(&v[2], &v[7]); },
-      [&] { return PMT_TV(assignElements)(&v[3], pair, pair + 2); },
-      [&] { return PMT_TV(resize)(&v[0], 3); },
-      [&] { return refused(PMT_TV(resizeUninit)(&v[0], 5)); },
-      [&] { return PMT_TV(resizeFill)(&v[0], 5, &self); },
-      [&] { return PMT_TV(reserve)(&v[1], 9); },
-      [&] { return PMT_TV(pushBack)(&v[1], &self); },
-      [&] { return PMT_TV(popBack)(&v[1]); },
-      [&] { return PMT_TV(getBegin)(&v[0], &p); },
-      [&] { return PMT_TV(insert)(&v[0], p + 1, pair, pair + 2); },
-      [&] { return PMT_TV(getBeginEnd)(&v[0], &p, &q); },
-      [&] { return PMT_TV(insertElement)(&v[0], p, q - 1); },
-      [&] { return PMT_TV(getBeginSize)(&v[0], &p, &n32); },
-      [&] { return PMT_TV(erase)(&v[0], p + 1, p + 3); },
-      [&] { return PMT_TV(getBeginSize32)(&v[0], &p, &n32); },
-      [&] { return PMT_TV(eraseElement)(&v[0], p); },
-      [&] { return PMT_TV(getElement)(&v[0], 1, &p); },
-      [&] { return PMT_TV(append)(&v[0], &v[7]); },
-      [&] { return PMT_TV(swap)(&v[0], &v[5]); },
-      [&] { return PMT_TV(getSize)(&v[5], &n32); },
-      [&] { return PMT_TV(getSize32)(&v[5], &n32); },
-      [&] { return PMT_TV(getCapacity)(&v[5], &n); },
-      [&] { return PMT_TV(getElementSize)(&v[5], &n); },
-      [&] { return PMT_TV(getBeginEndConst)(&v[5], &cp, &cq); },
-      [&] { return PMT_TV(getBeginConst)(&v[5], &cp); },
-      [&] { return PMT_TV(getBeginSizeConst)(&v[5], &cp, &n32); },
-      [&] { return PMT_TV(getBeginSize32Const)(&v[5], &cp, &n32); },
-      [&] { return PMT_TV(getElementConst)(&v[5], 0, &cp); },
-      [&] { return PMT_TV(clear)(&v[5]); },
-      [&] { return PMT_TV(clearAndFreeMemory)(&v[7]); },
-  });
+  const csys_status status = seq(
+      TV(construct, &v[0], 2), TV(constructWithMtable, &v[1], 1, &kLibraryMemory),
+      TV(constructEmpty, &v[2]), TV(constructEmptyWithMtable, &v[3], &kLibraryMemory),
+      [&] { return refused(PMT(cstd_vector_csys_thread_constructUninit)(&v[4], 2)); },
+      TV(constructFill, &v[5], 2, &self), TV(constructFromBlock, &v[6], pair, pair + 2),
+      TV(constructCopy, &v[7], &v[6]), TV(assign, &v[2], &v[7]),
+      TV(assignElements, &v[3], pair, pair + 2), TV(resize, &v[0], 3),
+      [&] { return refused(PMT(cstd_vector_csys_thread_resizeUninit)(&v[0], 5)); },
+      TV(resizeFill, &v[0], 5, &self), TV(reserve, &v[1], 9), TV(pushBack, &v[1], &self),
+      TV(popBack, &v[1]), TV(getBegin, &v[0], &p), TV(insert, &v[0], p + 1, pair, pair + 2),
+      TV(getBeginEnd, &v[0], &p, &q), TV(insertElement, &v[0], p, q - 1),
+      TV(getBeginSize, &v[0], &p, ignored), TV(erase, &v[0], p + 1, p + 3),
+      TV(getBeginSize32, &v[0], &p, ignored), TV(eraseElement, &v[0], p),
+      TV(getElement, &v[0], 1, &p), TV(append, &v[0], &v[7]), TV(swap, &v[0], &v[5]),
+      TV(getSize, &v[5], ignored), TV(getSize32, &v[5], ignored), TV(getCapacity, &v[5], ignored),
+      TV(getElementSize, &v[5], ignored), TV(getBeginEndConst, &v[5], ignored, ignored),
+      TV(getBeginConst, &v[5], ignored), TV(getBeginSizeConst, &v[5], ignored, ignored),
+      TV(getBeginSize32Const, &v[5], ignored, ignored), TV(getElementConst, &v[5], 0, ignored),
+      TV(clear, &v[5]), TV(clearAndFreeMemory, &v[7]));
   csys_status destructed = CSYS_OK;
-  for (cstd_vector_csys_thread& each : v) destructed = first({destructed, PMT_TV(destruct)(&each)});
-#undef PMT_TV
+  for (cstd_vector_csys_thread& each : v) {
+    destructed = first({destructed, PMT(cstd_vector_csys_thread_destruct)(&each)});
+  }
   return first({status, destructed, PMT(csys_thread_destruct)(&self)});
 }
 
 // The empty functions whose addresses callers' macros take.
-#define PMT_TYPE_CHECKS(T)                                                              \
+#define TYPE_CHECKS(T)                                                                  \
   PMT(csys_typeCheck_##T)                                                               \
   (nullptr), PMT(csys_typeCheckPtr_##T)(nullptr), PMT(csys_typeCheckFunc_##T)(nullptr), \
       PMT(csys_typeCheckFuncPtr_##T)(nullptr)
 csys_status typeChecks() {
-  PMT_TYPE_CHECKS(cstd_ptrh), PMT_TYPE_CHECKS(cstd_ptrhConst),
-      PMT_TYPE_CHECKS(cstd_vector_csys_thread), PMT_TYPE_CHECKS(csys_attentionTag),
-      PMT_TYPE_CHECKS(csys_criticalSection), PMT_TYPE_CHECKS(csys_criticalSection2),
-      PMT_TYPE_CHECKS(csys_event), PMT_TYPE_CHECKS(csys_mutex), PMT_TYPE_CHECKS(csys_semaphore),
-      PMT_TYPE_CHECKS(csys_thread);
+  TYPE_CHECKS(cstd_ptrh), TYPE_CHECKS(cstd_ptrhConst), TYPE_CHECKS(cstd_vector_csys_thread),
+      TYPE_CHECKS(csys_attentionTag), TYPE_CHECKS(csys_criticalSection),
+      TYPE_CHECKS(csys_criticalSection2), TYPE_CHECKS(csys_event), TYPE_CHECKS(csys_mutex),
+      TYPE_CHECKS(csys_semaphore), TYPE_CHECKS(csys_thread);
   return CSYS_OK;
 }
-#undef PMT_TYPE_CHECKS
+#undef TYPE_CHECKS
 
 csys_status mutexes() {
   csys_mutex m{}, opened{};
   const char* name = newName();
-  int32_t got = 0;
-  csys_mutex* global = nullptr;
   int runs = 0;
-  CSYS_RETURN_IF_FAILED(PMT(csys_mutex_construct)(&m, 1, &got));
-  const csys_status local = first({
-      seq({[&] { return PMT(csys_mutex_waitTry)(&m, &got); },
-           [&] { return PMT(csys_mutex_unlock)(&m); },
-           [&] { return PMT(csys_mutex_protect)(&m, count, &runs); }}),
-      csys_mutex_unlock(&m),  // the initial ownership
-      seq({[&] { return PMT(csys_mutex_getGlobal)(&global); },
-           [&] { return PMT(csys_mutex_protectGlobal)(count, &runs); }}),
-  });
+  CSYS_RETURN_IF_FAILED(PMT(csys_mutex_construct)(&m, 1, ignored));
+  // The initial ownership is given back whatever failed.
+  const csys_status local = first(
+      {seq(CALL(csys_mutex_waitTry, &m, ignored), CALL(csys_mutex_unlock, &m),
+           CALL(csys_mutex_protect, &m, count, &runs)),
+       csys_mutex_unlock(&m),
+       seq(CALL(csys_mutex_getGlobal, ignored), CALL(csys_mutex_protectGlobal, count, &runs))});
   CSYS_RETURN_IF_FAILED(first({local, PMT(csys_mutex_destruct)(&m)}));
   CSYS_RETURN_IF_FAILED(PMT(csys_mutex_constructNamed)(&m, name, 0, 1, nullptr));
-  const csys_status status = first({
-      seq({[&] { return PMT(csys_mutex_constructNamedExists)(&opened, name); },
-           [&] { return PMT(csys_mutex_waitTimeout)(&opened, 10, &got); },
-           [&] { return csys_mutex_unlock(&opened); },
-           [&] { return PMT(csys_mutex_wait)(&m, &got); }, [&] { return csys_mutex_unlock(&m); }}),
-      csys_mutex_unlock(&m),  // the initial ownership
-  });
+  const csys_status status = first(
+      {seq(CALL(csys_mutex_constructNamedExists, &opened, name),
+           CALL(csys_mutex_waitTimeout, &opened, 10, ignored), CALL(csys_mutex_unlock, &opened),
+           CALL(csys_mutex_wait, &m, ignored), CALL(csys_mutex_unlock, &m)),
+       csys_mutex_unlock(&m)});
   return first({status, csys_mutex_destruct(&opened), csys_mutex_destruct(&m)});
 }
 
@@ -407,29 +308,21 @@ csys_status semaphoresAndEvents(bool named) {
   csys_event e{}, eo{};
   const char* sName = named ? newName() : nullptr;
   const char* eName = named ? newName() : nullptr;
-  int32_t got = 0;
-  const csys_status status = seq({
-      [&] {
-        return named ? PMT(csys_semaphore_constructNamed)(&s, sName, 0, 0, 2)
-                     : PMT(csys_semaphore_construct)(&s, 0, 2);
-      },
-      [&] {
-        return named ? PMT(csys_event_constructNamed)(&e, eName, 0, 1, 0)
-                     : PMT(csys_event_construct)(&e, 1, 0);
-      },
-      [&] { return named ? PMT(csys_semaphore_constructNamedExists)(&so, sName) : CSYS_OK; },
-      [&] { return named ? PMT(csys_event_constructNamedExists)(&eo, eName) : CSYS_OK; },
-      [&] { return PMT(csys_semaphore_release)(&s); },
-      [&] { return PMT(csys_semaphore_waitTry)(&s, &got); },
-      [&] { return PMT(csys_semaphore_waitTimeout)(named ? &so : &s, 1, &got); },
-      [&] { return csys_semaphore_release(&s); },
-      [&] { return PMT(csys_semaphore_wait)(&s, &got); },
-      [&] { return PMT(csys_event_set)(&e); },
-      [&] { return PMT(csys_event_wait)(named ? &eo : &e, &got); },
-      [&] { return PMT(csys_event_waitTry)(&e, &got); },
-      [&] { return PMT(csys_event_reset)(&e); },
-      [&] { return PMT(csys_event_waitTimeout)(&e, 1, &got); },
-  });
+  const auto constructed = [&] {
+    return named ? seq(CALL(csys_semaphore_constructNamed, &s, sName, 0, 0, 2),
+                       CALL(csys_event_constructNamed, &e, eName, 0, 1, 0),
+                       CALL(csys_semaphore_constructNamedExists, &so, sName),
+                       CALL(csys_event_constructNamedExists, &eo, eName))
+                 : seq(CALL(csys_semaphore_construct, &s, 0, 2),
+                       CALL(csys_event_construct, &e, 1, 0));
+  };
+  const csys_status status =
+      seq(constructed, CALL(csys_semaphore_release, &s), CALL(csys_semaphore_waitTry, &s, ignored),
+          CALL(csys_semaphore_waitTimeout, named ? &so : &s, 1, ignored),
+          CALL(csys_semaphore_release, &s), CALL(csys_semaphore_wait, &s, ignored),
+          CALL(csys_event_set, &e), CALL(csys_event_wait, named ? &eo : &e, ignored),
+          CALL(csys_event_waitTry, &e, ignored), CALL(csys_event_reset, &e),
+          CALL(csys_event_waitTimeout, &e, 1, ignored));
   return first({status, PMT(csys_event_destruct)(&eo), csys_event_destruct(&e),
                 PMT(csys_semaphore_destruct)(&so), csys_semaphore_destruct(&s)});
 }
@@ -437,22 +330,17 @@ csys_status semaphoresAndEvents(bool named) {
 csys_status criticalSections() {
   csys_criticalSection cs[2] = {};
   csys_criticalSection2 cs2{};
-  int32_t got = 0;
   int runs = 0;
   const auto use = [&](csys_criticalSection* c) {
-    return seq({[&] { return PMT(csys_criticalSection_wait)(c, &got); },
-                [&] { return PMT(csys_criticalSection_release)(c); },
-                [&] { return PMT(csys_criticalSection_protect)(c, count, &runs); }});
+    return seq(CALL(csys_criticalSection_wait, c, ignored), CALL(csys_criticalSection_release, c),
+               CALL(csys_criticalSection_protect, c, count, &runs));
   };
-  const csys_status status = seq({
-      [&] { return PMT(csys_criticalSection_construct)(&cs[0]); },
-      [&] { return PMT(csys_criticalSection_constructSpin)(&cs[1], 4); },
-      [&] { return PMT(csys_criticalSection2_construct)(&cs2); },
-      [&] { return use(&cs[0]); },
-      [&] { return use(&cs[1]); },
-      [&] { return PMT(csys_criticalSection2_wait)(&cs2, &got); },
-      [&] { return PMT(csys_criticalSection2_release)(&cs2); },
-  });
+  const csys_status status = seq(
+      CALL(csys_criticalSection_construct, &cs[0]),
+      CALL(csys_criticalSection_constructSpin, &cs[1], 4),
+      CALL(csys_criticalSection2_construct, &cs2), [&] { return use(&cs[0]); },
+      [&] { return use(&cs[1]); }, CALL(csys_criticalSection2_wait, &cs2, ignored),
+      CALL(csys_criticalSection2_release, &cs2));
   return first({status, PMT(csys_criticalSection_destruct)(&cs[0]),
                 csys_criticalSection_destruct(&cs[1]), PMT(csys_criticalSection2_destruct)(&cs2)});
 }
@@ -466,16 +354,12 @@ csys_status onceAndAtomics() {
   void* other = &value;
   static csys_criticalSection singleton{};  // destructed at shutdown once constructed
   csys_apiMutex am{};
-  const csys_status status = seq({
-      [&] { return PMT(csys_initializeOnce)(count, &runs, &flag); },
-      [&] { return PMT(csys_criticalSection_constructSingleton)(&singleton, &singletonFlag); },
-      [&] { return PMT(csys_atomicIncrement)(&value, &value); },
-      [&] { return PMT(csys_atomicDecrement)(&value, nullptr); },
-      [&] { return PMT(csys_atomicExchange)(&value, 3, &value); },
-      [&] { return PMT(csys_atomicExchangePtr)(&slot, &other); },
-      [&] { return PMT(csys_sleep)(0.0); },
-  });
-  CSYS_RETURN_IF_FAILED(status);
+  CSYS_RETURN_IF_FAILED(
+      seq(CALL(csys_initializeOnce, count, &runs, &flag),
+          CALL(csys_criticalSection_constructSingleton, &singleton, &singletonFlag),
+          CALL(csys_atomicIncrement, &value, &value), CALL(csys_atomicDecrement, &value, nullptr),
+          CALL(csys_atomicExchange, &value, 3, &value), CALL(csys_atomicExchangePtr, &slot, &other),
+          CALL(csys_sleep, 0.0)));
   CSYS_RETURN_IF_FAILED(PMT(csys_apiMutex_construct)(&am, 1, 0));
   const csys_status locked = first(
       {PMT(csys_apiMutex_wait)(&am, 0), PMT(csys_apiMutex_unlock)(&am), csys_apiMutex_unlock(&am)});
@@ -487,32 +371,29 @@ uint32_t inThread(void* job) {
   static uint32_t key = 0;
   static int32_t keyFlag = 0;
   auto& [status, cleanups] = *static_cast<std::pair<csys_status, int>*>(job);
-  uintptr_t value = 0;
-  const char* name = nullptr;
-  uint32_t id = 0;
   csys_attentionTag tag{};
-  status = seq({
-      [&] { return PMT(csys_threadLocal_alloc)(&key, &keyFlag); },
-      [&] { return PMT(csys_threadLocal_setValueObj)(key, 1, [](void*) { return CSYS_OK; }); },
+  void* block = nullptr;
+  const auto noDestructor = [](void*) { return CSYS_OK; };
+  status = seq(
+      CALL(csys_threadLocal_alloc, &key, &keyFlag),
+      CALL(csys_threadLocal_setValueObj, key, 1, noDestructor),
+      [&] { return csys_memory_alloc(8, &block); },
       [&] {
-        void* block = nullptr;
-        CSYS_RETURN_IF_FAILED(csys_memory_alloc(8, &block));
-        const csys_status set = PMT(csys_threadLocal_setValuePtr)(
-            key, reinterpret_cast<uintptr_t>(block), csys_memory_free_internal);
+        const csys_status set =
+            PMT(csys_threadLocal_setValuePtr)(key, uintptr_t(block), csys_memory_free_internal);
         if (CSYS_FAILED(set)) csys_memory_free(&block);
         return set;
       },
-      [&] { return PMT(csys_threadLocal_getValue)(key, &value); },
-      [&] { return PMT(csys_thread_getCurrentThreadName)(&name); },
-      [&] { return PMT(csys_thread_getCurrentThreadOSIdentifier)(&id); },
-      [&] { return PMT(csys_thread_cleanup_register)(count, &cleanups); },
-      [&] { return PMT(csys_thread_cleanup_registerOther)(nullptr, count, &cleanups); },
+      CALL(csys_threadLocal_getValue, key, ignored),
+      CALL(csys_thread_getCurrentThreadName, ignored),
+      CALL(csys_thread_getCurrentThreadOSIdentifier, ignored),
+      CALL(csys_thread_cleanup_register, count, &cleanups),
+      CALL(csys_thread_cleanup_registerOther, nullptr, count, &cleanups),
       // No status: -1 says the thread's state could not be had.
       [&] { return PMT(cmath_srand)(7), PMT(cmath_rand)() < 0 ? CSYS_E_OUT_OF_MEMORY : CSYS_OK; },
-      [&] { return PMT(csys_attentionTag_construct)(&tag); },
-      [&] { return PMT(csys_attentionTag_attachCancel)(&tag, nullptr, CSYS_E_TIMEOUT); },
-      [&] { return expect(PMT(csys_attention_check)(), CSYS_E_TIMEOUT); },
-  });
+      CALL(csys_attentionTag_construct, &tag),
+      CALL(csys_attentionTag_attachCancel, &tag, nullptr, CSYS_E_TIMEOUT),
+      [&] { return expect(PMT(csys_attention_check)(), CSYS_E_TIMEOUT); });
   status = first({status, PMT(csys_attentionTag_detachAndDestruct)(&tag)});
   return 0;
 }
@@ -521,42 +402,33 @@ csys_status threads() {
   csys_threadCreateParams params{};
   csys_thread t{}, copy{}, self{}, *heap = nullptr;
   std::pair<csys_status, int> job{CSYS_E_THREAD_NOT_STARTED, 0};
-  int32_t priority = 0, order = 0;
-  uint32_t id = 0, slot = 0;
+  int32_t priority = 0;
+  uint32_t slot = 0;
   csys_cpuinfo cpu{};
   CSYS_RETURN_IF_FAILED(PMT(csys_thread_construct)(&t));
-  const csys_status created = seq({
-      [&] { return PMT(csys_threadCreateParams_init)(&params); },
-      [&] { return params.name = "sweep", PMT(csys_thread_create)(inThread, &job, &params, &t); },
+  const csys_status created = seq(CALL(csys_threadCreateParams_init, &params), [&] {
+    return params.name = "sweep", PMT(csys_thread_create)(inThread, &job, &params, &t);
   });
   // A creation may fail after the thread started (it then has the out handle).
   const csys_status joined = t.handle.rep != nullptr ? join(&t) : CSYS_OK;
-  csys_status status = seq({
+  const csys_status status = seq(
       [&] {
-        return first({created, joined});
+        return first({created, joined, job.first});
       },
-      [&] { return job.first; },
-      [&] { return expect(job.second, 2); },
-      [&] { return PMT(csys_thread_getOSIdentifier)(&t, &id); },
-      [&] { return PMT(csys_thread_constructCopy)(&copy, &t); },
-      [&] { return PMT(csys_thread_getCurrentThread)(&copy); },
-      [&] { return PMT(csys_thread_assign)(&copy, &t); },
-      [&] { return PMT(csys_thread_compare)(&copy, &t, &order); },
-      [&] { return PMT(csys_thread_new)(&heap); },
-      [&] { return PMT(csys_thread_delete)(&heap); },
-      [&] { return PMT(csys_thread_getInitialThreadPriority)(0, &priority); },
-      [&] { return PMT(csys_thread_constructCurrent)(&self); },
-      [&] { return PMT(csys_thread_getPriority)(&self, &priority); },
-      [&] { return PMT(csys_thread_setPriority)(&self, priority); },
-      [&] { return PMT(csys_thread_getCurrentPriority)(&priority); },
-      [&] { return PMT(csys_thread_setCurrentPriority)(priority); },
-      [&] { return PMT(csys_cpuinfo_init)(&cpu); },
-      [&] { return PMT(csys_thread_setAffinity)(&self, cpu.activeProcessorMask); },
-      [&] { return PMT(qzf_OSThreadLocalAlloc)(&slot); },
+      [&] { return expect(job.second, 2); }, CALL(csys_thread_getOSIdentifier, &t, ignored),
+      CALL(csys_thread_constructCopy, &copy, &t), CALL(csys_thread_getCurrentThread, &copy),
+      CALL(csys_thread_assign, &copy, &t), CALL(csys_thread_compare, &copy, &t, ignored),
+      CALL(csys_thread_new, &heap), CALL(csys_thread_delete, &heap),
+      CALL(csys_thread_getInitialThreadPriority, 0, &priority),
+      CALL(csys_thread_constructCurrent, &self), CALL(csys_thread_getPriority, &self, &priority),
+      CALL(csys_thread_setPriority, &self, priority),
+      CALL(csys_thread_getCurrentPriority, &priority),
+      CALL(csys_thread_setCurrentPriority, priority), CALL(csys_cpuinfo_init, &cpu),
+      CALL(csys_thread_setAffinity, &self, cpu.activeProcessorMask),
+      CALL(qzf_OSThreadLocalAlloc, &slot),
       [&] {
-        void* value = nullptr;
         return first({PMT(qzf_OSThreadLocalValueSet)(slot, &slot),
-                      PMT(qzf_OSThreadLocalValueGet)(slot, &value),
+                      PMT(qzf_OSThreadLocalValueGet)(slot, ignored),
                       PMT(qzf_OSThreadLocalFree)(slot)});
       },
       [&] {  // a thread the library did not start
@@ -565,8 +437,7 @@ csys_status threads() {
           foreign = first({PMT(csys_thread_notifyCreate)(), PMT(csys_thread_cleanup)()});
         }).join();
         return foreign;
-      },
-  });
+      });
   if (heap != nullptr) csys_thread_delete(&heap);
   return first({status, csys_thread_destruct(&self), csys_thread_destruct(&copy),
                 PMT(csys_thread_destruct)(&t)});
@@ -581,25 +452,20 @@ csys_status workState() {
                                             cstd_shared_decrement_default};
   const cstd_shared_initParams params{0, nullptr, &kKeep};
   cstd_ptrh context{}, out{};
-  uint32_t use = 0, worker = 0, sequence = 0;
-  int32_t id = 0;
   if (CSYS_FAILED(cstd_shared_initCustom(&block, &block, &params)) ||
       CSYS_FAILED(cstd_ptrh_construct(&context, &block)) ||
       CSYS_FAILED(cstd_ptrh_construct(&out, nullptr))) {
     return CSYS_E_FAIL;
   }
-  const csys_status status = seq({
-      [&] { return csys_thread_constructCurrent(&self); },
-      [&] { return PMT(csys_thread_setIsWorkerThread)(&self, 1, 3, &context); },
-      [&] { return PMT(csys_thread_setUseWorkManager)(&self, 1); },
-      [&] { return PMT(csys_thread_getUseWorkManager)(&self, &use); },
-      [&] { return PMT(csys_thread_setWorkThreadGroup)(&self, &context); },
-      [&] { return PMT(csys_thread_getWorkThreadGroup)(&self, &out); },
-      [&] { return PMT(csys_thread_getWorkState)(&self, &use, &worker, &id, &sequence, &out); },
-      [&] {
-        return PMT(csys_threadGetCurrentThreadWorkState)(&use, &worker, &id, &sequence, &out);
-      },
-  });
+  const csys_status status =
+      seq(CALL(csys_thread_constructCurrent, &self),
+          CALL(csys_thread_setIsWorkerThread, &self, 1, 3, &context),
+          CALL(csys_thread_setUseWorkManager, &self, 1),
+          CALL(csys_thread_getUseWorkManager, &self, ignored),
+          CALL(csys_thread_setWorkThreadGroup, &self, &context),
+          CALL(csys_thread_getWorkThreadGroup, &self, &out),
+          CALL(csys_thread_getWorkState, &self, ignored, ignored, ignored, ignored, &out),
+          CALL(csys_threadGetCurrentThreadWorkState, ignored, ignored, ignored, ignored, &out));
   const cstd_ptrh empty{};
   const bool made = self.handle.rep != nullptr;
   return first({status, made ? csys_thread_setIsWorkerThread(&self, 0, 0, nullptr) : CSYS_OK,
@@ -627,14 +493,13 @@ struct Parked {
   }
   csys_status start() {
     CSYS_RETURN_IF_FAILED(csys_event_construct(&release, 1, 0));
-    const csys_status status =
-        seq({[&] { return csys_thread_construct(&thread); },
-             [&] { return csys_thread_create(park, this, nullptr, &thread); }});
+    const csys_status status = seq(CALL(csys_thread_construct, &thread),
+                                   CALL(csys_thread_create, park, this, nullptr, &thread));
     return CSYS_FAILED(status) ? first({status, end()}) : status;
   }
   csys_status end() {
     ending = true;
-    return first({csys_event_set(&release), join(&thread), csys_thread_destruct(&thread),
+    return first({PMT(csys_event_set)(&release), join(&thread), csys_thread_destruct(&thread),
                   csys_event_destruct(&release)});
   }
 };
@@ -643,7 +508,6 @@ csys_status attention() {
   csys_attentionTag tag{}, other{};
   csys_thread self{};
   csys_timerTicks ticks[2] = {};
-  uint32_t checks = 0;
   Parked parked;
   cstd_ptrh data{};
   CSYS_RETURN_IF_FAILED(parked.start());
@@ -651,33 +515,24 @@ csys_status attention() {
     *result = {0, 0};
     return CSYS_OK;
   };
-  const csys_status status = seq({
-      [&] { return PMT(csys_attentionTag_construct)(&tag); },
-      [&] { return csys_attentionTag_construct(&other); },
-      [&] { return csys_thread_constructCurrent(&self); },
-      [&] { return cstd_ptrh_construct(&data, nullptr); },
-      [&] { return PMT(csys_attentionTag_attach)(&tag, nullptr, &data, never); },
-      [&] { return PMT(csys_attentionTag_attachTimeout)(&tag, nullptr, 1e6); },
-      [&] {
-        return PMT(csys_attentionTag_attachTimeoutCustom)(&tag, nullptr, 1e6, CSYS_E_TIMEOUT);
-      },
-      [&] { return PMT(csys_attentionTag_attachPeriodicYield)(&tag, nullptr, 1e6); },
-      [&] { return PMT(csys_attention_attachTimerTicksList)(ticks, 2); },
-      [&] { return PMT(csys_attentionTag_attachCountedTimeout)(&tag, nullptr, 1); },
+  const csys_status status = seq(
+      CALL(csys_attentionTag_construct, &tag), CALL(csys_attentionTag_construct, &other),
+      CALL(csys_thread_constructCurrent, &self), PTRH(construct, &data, nullptr),
+      CALL(csys_attentionTag_attach, &tag, nullptr, &data, never),
+      CALL(csys_attentionTag_attachTimeout, &tag, nullptr, 1e6),
+      CALL(csys_attentionTag_attachTimeoutCustom, &tag, nullptr, 1e6, CSYS_E_TIMEOUT),
+      CALL(csys_attentionTag_attachPeriodicYield, &tag, nullptr, 1e6),
+      CALL(csys_attention_attachTimerTicksList, ticks, 2),
+      CALL(csys_attentionTag_attachCountedTimeout, &tag, nullptr, 1),
       [&] { return expect(PMT(csys_attention_check)(), CSYS_E_TIMEOUT); },
-      [&] { return PMT(csys_attention_detachTimerTicksList)(); },
-      [&] { return PMT(csys_attention_getNumAttentionChecks)(&checks); },
-      [&] { return PMT(csys_attention_resetNumAttentionChecks)(); },
-      [&] {
-        return PMT(csys_attentionTag_attachPeriodicCancel)(&other, &parked.thread, 1e6,
-                                                           CSYS_E_TIMEOUT);
-      },
-      [&] { return PMT(csys_attentionTag_attachClonesFromThread)(&tag, &self, &parked.thread); },
-      [&] { return PMT(csys_attentionTag_detach)(&tag); },
-      [&] { return PMT(csys_attentionBecomeProxyForThread)(&self, &parked.thread); },
-      [&] { return csys_attention_check(); },
-      [&] { return csys_attentionBecomeProxyForThread(&self, &self); },
-  });
+      CALL(csys_attention_detachTimerTicksList),
+      CALL(csys_attention_getNumAttentionChecks, ignored),
+      CALL(csys_attention_resetNumAttentionChecks),
+      CALL(csys_attentionTag_attachPeriodicCancel, &other, &parked.thread, 1e6, CSYS_E_TIMEOUT),
+      CALL(csys_attentionTag_attachClonesFromThread, &tag, &self, &parked.thread),
+      CALL(csys_attentionTag_detach, &tag),
+      CALL(csys_attentionBecomeProxyForThread, &self, &parked.thread), CALL(csys_attention_check),
+      CALL(csys_attentionBecomeProxyForThread, &self, &self));
   csys_attention_detachTimerTicksList();
   // Every tag above is either the tag's latest or ended with the parked thread.
   return first({status, csys_attentionTag_detach(&tag), PMT(csys_attentionTag_destruct)(&tag),
@@ -690,38 +545,20 @@ csys_status timers() {
   csys_timerTicks a{}, b{}, sum{};
   csys_timerTicksPerSecond perSecond = 0;
   csys_timerTime time = 0;
-  double d = 0;
-  int32_t i = 0;
-#define PMT_T(op, ...) [&] { return PMT(csys_timer_##op)(__VA_ARGS__); }
-  return seq({
-      PMT_T(init, &t, 1),
-      PMT_T(initScaledProcessorCycles, &c, 0),
-      PMT_T(start, &c),
-      PMT_T(stop, &t),
-      PMT_T(getIsRunning, &c, &i),
-      PMT_T(setCount, &t, 2),
-      PMT_T(getCount, &t, &i),
-      PMT_T(getRawTicks, &t, &a),
-      PMT_T(getRawSystemTicks, &b),
-      PMT_T(getTicks, &t, &a),
-      PMT_T(getTicksDouble, &t, &d),
-      PMT_T(getSeconds, &t, &time),
-      PMT_T(getSecondsDouble, &t, &d),
-      PMT_T(getMilliseconds, &t, &time),
-      PMT_T(getMillisecondsDouble, &t, &d),
-      PMT_T(getMicroseconds, &t, &time),
-      PMT_T(getMicrosecondsDouble, &t, &d),
-      PMT_T(getTimerTicksPerSecond, &c, &perSecond),
-      PMT_T(reset, &c),
-      [&] { return PMT(csys_timerTicks_initZero)(&a); },
-      [&] { return PMT(csys_timerTicks_initAdd)(&sum, &a, &b); },
-      [&] { return PMT(csys_timerTicks_initSubtract)(&sum, &sum, &a); },
-      [&] { return PMT(csys_timerTicks_convertToDouble)(&sum, &d); },
-      [&] { return PMT(csys_timerTicks_getElapsedMillisecondsDouble)(&a, &b, &d); },
-      [&] { return PMT(csys_timerTime_convertToDouble)(&time, &d); },
-      [&] { return PMT(csys_timerTicksPerSecond_convertToDouble)(&perSecond, &d); },
-  });
-#undef PMT_T
+  return seq(TIMER(init, &t, 1), TIMER(initScaledProcessorCycles, &c, 0), TIMER(start, &c),
+             TIMER(stop, &t), TIMER(getIsRunning, &c, ignored), TIMER(setCount, &t, 2),
+             TIMER(getCount, &t, ignored), TIMER(getRawTicks, &t, &a), TIMER(getRawSystemTicks, &b),
+             TIMER(getTicks, &t, &a), TIMER(getTicksDouble, &t, ignored),
+             TIMER(getSeconds, &t, &time), TIMER(getSecondsDouble, &t, ignored),
+             TIMER(getMilliseconds, &t, &time), TIMER(getMillisecondsDouble, &t, ignored),
+             TIMER(getMicroseconds, &t, &time), TIMER(getMicrosecondsDouble, &t, ignored),
+             TIMER(getTimerTicksPerSecond, &c, &perSecond), TIMER(reset, &c),
+             CALL(csys_timerTicks_initZero, &a), CALL(csys_timerTicks_initAdd, &sum, &a, &b),
+             CALL(csys_timerTicks_initSubtract, &sum, &sum, &a),
+             CALL(csys_timerTicks_convertToDouble, &sum, ignored),
+             CALL(csys_timerTicks_getElapsedMillisecondsDouble, &a, &b, ignored),
+             CALL(csys_timerTime_convertToDouble, &time, ignored),
+             CALL(csys_timerTicksPerSecond_convertToDouble, &perSecond, ignored));
 }
 
 // Processor and OS information, files, base64.
@@ -732,32 +569,22 @@ csys_status platform() {
   PMT(csys_fileMakePath)(testing::TempDir().c_str(), "pmt-sweep.bin", sizeof path, path);
   const std::wstring wide(path, path + std::strlen(path));
   FILE* file = nullptr;
-  int32_t at = 0;
-  int64_t at64 = 0;
   const uint8_t bytes[4] = {1, 2, 3, 4};
   char* text = nullptr;
   char line[16];
   uint8_t* decoded = nullptr;
   uint8_t out[8];
-  uint32_t length = 0;
-  const csys_status status = seq({
-      [&] { return PMT(csys_cpuinfo_init)(&cpu); },
-      [&] { return PMT(csys_cpuinfo_force)(&cpu, CSYS_CPUINFO_FORCE_FAMILY); },
-      [&] { return PMT(csys_cpuinfo_reset)(); },
-      [&] { return PMT(csys_osinfo_init)(&os); },
-      [&] { return PMT(csys_osinfo_reset)(); },
-      [&] { return PMT(csys_fileOpenA)(path, "w+b", &file); },
-      [&] { return PMT(csys_fileSeek)(file, 3, CSYS_FILE_SEEK_BEGIN); },
-      [&] { return PMT(csys_fileTell)(file, &at); },
-      [&] { return PMT(csys_fileSeek64)(file, 0, CSYS_FILE_SEEK_END); },
-      [&] { return PMT(csys_fileTell64)(file, &at64); },
-      [&] { return PMT(csys_fileClose)(&file); },
-      [&] { return PMT(csys_fileOpenW)(wide.c_str(), L"rb", &file); },
-      [&] { return PMT(csec_base64_encode)(4, bytes, &text); },
-      [&] { return PMT(csec_base64_encodeToDest)(4, bytes, sizeof line, line); },
-      [&] { return PMT(csec_base64_decode)(text, &length, &decoded); },
-      [&] { return length = sizeof out, PMT(csec_base64_decodeToDest)(line, &length, out); },
-  });
+  uint32_t length = sizeof out;
+  const csys_status status = seq(
+      CALL(csys_cpuinfo_init, &cpu), CALL(csys_cpuinfo_force, &cpu, CSYS_CPUINFO_FORCE_FAMILY),
+      CALL(csys_cpuinfo_reset), CALL(csys_osinfo_init, &os), CALL(csys_osinfo_reset),
+      CALL(csys_fileOpenA, path, "w+b", &file), CALL(csys_fileSeek, file, 3, CSYS_FILE_SEEK_BEGIN),
+      CALL(csys_fileTell, file, ignored), CALL(csys_fileSeek64, file, 0, CSYS_FILE_SEEK_END),
+      CALL(csys_fileTell64, file, ignored), CALL(csys_fileClose, &file),
+      CALL(csys_fileOpenW, wide.c_str(), L"rb", &file), CALL(csec_base64_encode, 4, bytes, &text),
+      CALL(csec_base64_encodeToDest, 4, bytes, sizeof line, line),
+      CALL(csec_base64_decodeToDest, line, &length, out),
+      CALL(csec_base64_decode, text, &length, &decoded));
   std::remove(path);
   return first({status, PMT(csys_fileCloseNoFail)(&file), csys_memory_free(&text),
                 csys_memory_free(&decoded)});
@@ -768,31 +595,23 @@ csys_status diagnostics() {
   csys_printfAHooks hooks{};
   FILE* out = nullptr;
   const csys_log_systemEventFunc event = [](uint32_t, uint32_t, uintptr_t) { return CSYS_OK; };
-  const csys_status status = seq({
-      [&] { return PMT(csys_printfAHooks_init)(&hooks); },
+  const auto version = [](char* buffer) { return std::strcpy(buffer, "sweep"), CSYS_OK; };
+  const csys_status status = seq(
+      CALL(csys_printfAHooks_init, &hooks),
       [&] {
         hooks.printHook = [](FILE*, const char*, va_list) { return 0; };
         return PMT(csys_printfASetHooks)(&hooks);
       },
-      [&] { return PMT(csys_printfGetOutput)(&out); },
-      [&] { return PMT(csys_printfSetOutput)(out); },
-      [&] { return PMT(csys_printfA)("%d", 1); },
+      CALL(csys_printfGetOutput, &out), CALL(csys_printfSetOutput, out),
+      CALL(csys_printfA, "%d", 1),
       [&] { return PMT(cfSetDiagStream)([](const char*) { return 0; }), CSYS_OK; },
       [&] { return PMT(cfDiagPrint2)(0, "%d", 2), CSYS_OK; },
-      [&] { return PMT(csys_log_installSystemLog)(event, event); },
-      [&] { return PMT(csys_log_addSystemEvent)(1, 2); },
-      [&] { return PMT(csys_log_addSystemEventProxyID)(1, 2, 3); },
-      [&] { return PMT(csys_status_incrementCount_internal)(__FILE__, __LINE__, 1); },
-      [&] { return PMT(csys_status_decrementCount_internal)(__FILE__, __LINE__, 1); },
-      [&] { return PMT(cstd_assert_)(__LINE__); },
-      [&] {
-        return PMT(cstd_installAssertGetVersionAFunc_)([](char* buffer) {
-          std::strcpy(buffer, "sweep");
-          return CSYS_OK;
-        });
-      },
-      [&] { return cstd_assert_(__LINE__); },
-  });
+      CALL(csys_log_installSystemLog, event, event), CALL(csys_log_addSystemEvent, 1, 2),
+      CALL(csys_log_addSystemEventProxyID, 1, 2, 3),
+      CALL(csys_status_incrementCount_internal, __FILE__, __LINE__, 1),
+      CALL(csys_status_decrementCount_internal, __FILE__, __LINE__, 1),
+      CALL(cstd_assert_, __LINE__), CALL(cstd_installAssertGetVersionAFunc_, version),
+      CALL(cstd_assert_, __LINE__));
   cfSetDiagStream(nullptr);
   return first({status, cstd_installAssertGetVersionAFunc_(nullptr),
                 csys_log_installSystemLog(nullptr, nullptr), csys_printfASetHooks(nullptr)});
@@ -815,31 +634,24 @@ csys_status cleanupAndTracking() {
   if (n == 2) PMT(csys_cleanup_doId_)(entries, &n, &status, 1, 1);
   PMT(csys_cleanupExecute_)(entries, &n, &status, tag);
   csys_resourceId rid{};
-  return seq({
-      [&] { return status; },
-      [&] { return PMT(csys_cleanup_logExecute)(PMT(csys_cleanup_getNextTag)()); },
-      [&] { return PMT(csys_cleanupReportLeaks)(0, &leaks, &valid); },
-      [&] { return expect(*PMT(_pm_numCleanup), 0); },
-      [&] { return PMT(csys_cleanupSetLeakTrackingEnabled)(1); },
-      [&] { return PMT(csys_cleanupSetReportLeaksAtShutdown)(0); },
-      [&] { return PMT(csys_resourceId_init)(&rid, "sweep"); },
-      [&] { return PMT(csys_resourceId_logAction)(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, 1); },
-      [&] { return PMT(csys_resourceId_getCount)(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, &n); },
-      [&] { return csys_resourceId_logAction(&rid, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE, -1); },
-      [&] { return PMT(csys_resourceReportLeaks)(0, &leaks, &valid); },
-      [&] { return PMT(csys_resourceSetLeakTrackingEnabled)(1); },
-      [&] { return PMT(csys_resourceSetReportLeaksAtShutdown)(0); },
-  });
+  constexpr auto kUse = CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE;
+  return seq(
+      [&] { return status; }, CALL(csys_cleanup_logExecute, PMT(csys_cleanup_getNextTag)()),
+      CALL(csys_cleanupReportLeaks, 0, &leaks, &valid),
+      [&] { return expect(*PMT(_pm_numCleanup), 0); }, CALL(csys_cleanupSetLeakTrackingEnabled, 1),
+      CALL(csys_cleanupSetReportLeaksAtShutdown, 0), CALL(csys_resourceId_init, &rid, "sweep"),
+      CALL(csys_resourceId_logAction, &rid, kUse, 1),
+      CALL(csys_resourceId_getCount, &rid, kUse, &n),
+      CALL(csys_resourceId_logAction, &rid, kUse, -1),
+      CALL(csys_resourceReportLeaks, 0, &leaks, &valid),
+      CALL(csys_resourceSetLeakTrackingEnabled, 1), CALL(csys_resourceSetReportLeaksAtShutdown, 0));
 }
 
 csys_status shutdownRegistrations() {
   static int runs = 0;
-  return seq({
-      [] { return PMT(csys_shutdown_register)(count, &runs); },
-      [] { return PMT(csys_shutdown_registerEarly)(count, &runs); },
-      [] { return PMT(csys_shutdownPostponementIncrement)(); },
-      [] { return PMT(csys_shutdownPostponementDecrement)(); },
-  });
+  return seq(CALL(csys_shutdown_register, count, &runs),
+             CALL(csys_shutdown_registerEarly, count, &runs),
+             CALL(csys_shutdownPostponementIncrement), CALL(csys_shutdownPostponementDecrement));
 }
 
 // The built-in version text of an assertion report comes from a module's version resource.

@@ -11,9 +11,8 @@
 
 namespace pmtsys_test {
 
-// Records that a scenario called an exported name; evaluates to the name, so that
-// PMT(csys_mutex_wait)(&m, nullptr) calls it. The coverage test compares the record with the
-// exported interface.
+// PMT(csys_mutex_wait)(&m, nullptr) records the name and calls it; the coverage test compares
+// the names recorded with the exported interface.
 void noteCall(const char* name);
 #define PMT(name) (::pmtsys_test::noteCall(#name), name)
 std::set<std::string> calledNames();
@@ -21,11 +20,8 @@ std::set<std::string> calledNames();
 struct Scenario {
   const char* name;
   csys_status (*run)();
-  // Under failing OS calls and with leak tracking full too (the scenario's OS objects and locks
-  // are its work, short and repeatable).
-  bool osFaults;
-  // May report assertions (each scenario says why).
-  bool asserts = false;
+  bool osFaults;  // its OS objects and locks are its work: swept with OS failures, tracking full
+  bool asserts = false;  // may report assertions (each scenario says why)
   // Failures it passes up besides the injected ones, each with its reason at the scenario.
   std::vector<csys_status> passesUp = {};
 };

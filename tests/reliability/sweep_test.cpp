@@ -1,9 +1,7 @@
 // Every scenario runs with its 1st, 2nd, ... allocation failing, and with each OS call that can
 // fail failing at its 1st, 2nd, ... use; once (transient) and from then on (persistent), until a
-// run meets no failure. After every run: the status is success, the injected failure passed up
-// unchanged or one the scenario names; no cleanup frame is open, leak tracking has nothing
-// outstanding, no OS object and no lock is held; under OS faults on Linux no descriptor is left
-// open and every name is free again. LeakSanitizer (the sanitizer leg) checks memory.
+// run meets no failure. Each run must leave things as it found them (Snapshot::check).
+// LeakSanitizer (the sanitizer leg) checks memory.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,7 +19,6 @@
 #include "memory/allocation_internal.h"
 #include "os/os.h"
 #include "reliability/scenarios.h"
-#include "support/fault_loop.h"
 #include "support/os_faults.h"
 #include "support/report_capture.h"
 #include "support/tracking.h"
@@ -60,11 +57,11 @@ bool nameIsFree(const std::string& name) {
 }
 #endif
 
-// What a run must leave as it found it. The library makes some objects on first use and keeps
-// them for the process; until they exist (`settled`), the outstanding sums and the open OS
-// objects may change.
 const pmtsys_test::AssertCapture* g_asserts = nullptr;
 
+// What a run must leave as it found it. The library makes some objects on first use and keeps
+// them for the process; until they exist (`settled`), the outstanding sums and the open OS
+// objects and descriptors may change.
 struct Snapshot {
   size_t asserts = g_asserts->count();
   int32_t frames = openFrames();
@@ -73,6 +70,7 @@ struct Snapshot {
 #if !defined(_WIN32)
   long descriptors = openDescriptors();
 #endif
+  // `injected`: the failure the run may pass up, CSYS_OK when it met none.
   void check(const Scenario& scenario, csys_status status, csys_status injected,
              bool settled) const {
     const auto& allowed = scenario.passesUp;
@@ -95,15 +93,16 @@ struct Snapshot {
     }
     // A frame closed while memory runs out may not get its close recorded (the record may
     // need to grow) and then stays listed as open.
-    if (status == CSYS_OK) {
-      EXPECT_EQ(after.frames, frames);
-    } else {
-      EXPECT_GE(after.frames, frames);
-    }
+    EXPECT_TRUE(status == CSYS_OK ? after.frames == frames : after.frames >= frames)
+        << after.frames << " frames open, " << frames << " before";
     if (settled) {
       EXPECT_EQ(after.sums, sums)
           << pmtsys_test::printedLeakReport(csys_resourceReportLeaks).second;
       EXPECT_EQ(after.handles, handles);
+#if !defined(_WIN32)
+      EXPECT_EQ(after.descriptors, descriptors);
+      for (const std::string& name : pmtsys_test::runNames()) EXPECT_TRUE(nameIsFree(name)) << name;
+#endif
     }
   }
 };
@@ -115,11 +114,6 @@ void settle() {
   csys_resourceSetReportLeaksAtShutdown(0);
   pmtsys_test::runNames().clear();
 }
-
-class Sweep : public testing::TestWithParam<size_t> {
- protected:
-  const Scenario& scenario() const { return pmtsys_test::scenarios()[GetParam()]; }
-};
 
 // Leak tracking keeps its records in 256 buckets that grow as needed. Filling every bucket up
 // (with records far above the ids objects draw) makes each new record of a run an allocation
@@ -141,35 +135,69 @@ void starveTracking() {
   }
 }
 
+// What fails: the nth allocation (with leak tracking full, if `starved`) or the nth use of an OS
+// call; once or from then on.
+constexpr size_t kAllocation = ~size_t{0};
+struct Fault {
+  bool persistent;
+  size_t osCall = kAllocation;
+  bool starved = false;
+};
+
+// Runs the scenario with its 1st, 2nd, ... point failing until a run meets none, and checks every
+// run. A run that met an OS failure may pass up any failure (it has many faces). Returns the
+// points.
+int sweepPoints(const Scenario& scenario, const Fault& fault, bool settled) {
+  const bool allocation = fault.osCall == kAllocation;
+  for (uint32_t n = 1; n < 1000; ++n) {
+    SCOPED_TRACE(testing::Message() << "failure point " << n);
+    pmtsys_test::runNames().clear();
+    if (fault.starved) starveTracking();
+    csys_memory_setOutOfMemoryOnce(!fault.persistent);
+    pmtsys_test::countOsLocks();
+    const Snapshot before;
+    if (allocation) {
+      csys_memory_allocCountReset();
+      csys_memory_allocCountSetOutOfMemory(n);
+    } else {
+      pmtsys_test::failOsCall(fault.osCall, static_cast<int>(n), fault.persistent);
+    }
+    const csys_status status = scenario.run();
+    uint32_t used = 0;
+    csys_memory_allocCountSetOutOfMemory(0);
+    csys_memory_allocCountGet(&used);
+    const bool injected = allocation ? used >= n : pmtsys_test::injectedOsFailures() > 0;
+    pmtsys_test::restoreOsCalls();
+    csys_memory_setOutOfMemoryOnce(false);
+    before.check(scenario, status,
+                 !injected    ? CSYS_OK
+                 : allocation ? CSYS_E_OUT_OF_MEMORY
+                              : status,
+                 settled);
+    if (!injected || testing::Test::HasFailure()) return static_cast<int>(n) - 1;
+  }
+  ADD_FAILURE() << "no run met no failure";
+  return 0;
+}
+
+class Sweep : public testing::TestWithParam<size_t> {
+ protected:
+  const Scenario& scenario() const { return pmtsys_test::scenarios()[GetParam()]; }
+};
+
 TEST_P(Sweep, AllocationFailures) {
   settle();
   // The first pass lets the library's own objects come about under the failures; the last two
   // find leak tracking with no room to spare (scenarios of OS objects and locks).
   for (const int pass : {0, 1, 2, 3, 4}) {
-    const bool persistent = pass % 2 == 0, starved = pass > 2;
-    if (starved && !scenario().osFaults) break;
-    SCOPED_TRACE(testing::Message() << "pass " << pass);
-    Snapshot before;
-    const auto prepare = [&] {
-      if (starved) starveTracking();
-      csys_memory_setOutOfMemoryOnce(!persistent);
-      pmtsys_test::runNames().clear();
-      pmtsys_test::countOsLocks();
-      before = Snapshot();
-    };
-    const uint32_t points = pmtsys_test::sweepAllocationFailures(
-        scenario().run,
-        [&](csys_status status, bool injected) {
-          before.check(scenario(), status, injected ? CSYS_E_OUT_OF_MEMORY : CSYS_OK, pass > 0);
-        },
-        prepare);
-    pmtsys_test::restoreOsCalls();
-    csys_memory_setOutOfMemoryOnce(false);
-    std::printf("%s, %s%s: %u allocation points\n", scenario().name,
-                pass == 0    ? "first use"
-                : persistent ? "persistent"
-                             : "transient",
-                starved ? ", tracking full" : "", points);
+    const Fault fault{pass % 2 == 0, kAllocation, pass > 2};
+    if (fault.starved && !scenario().osFaults) break;
+    const int points = sweepPoints(scenario(), fault, pass > 0);
+    std::printf("%s, %s%s: %d allocation points\n", scenario().name,
+                pass == 0          ? "first use"
+                : fault.persistent ? "persistent"
+                                   : "transient",
+                fault.starved ? ", tracking full" : "", points);
     if (HasFailure()) break;
   }
   for (const auto& filler : g_fillers) {
@@ -181,36 +209,16 @@ TEST_P(Sweep, OsCallFailures) {
   if (!scenario().osFaults) GTEST_SKIP() << "no OS work of its own";
   settle();
   ASSERT_EQ(scenario().run(), CSYS_OK);  // the library's own objects exist from here on
-  int runs = 0, failures = 0;
-  for (size_t call = 0; call < pmtsys_test::failableOsCallCount(); ++call) {
+  int runs = 0;
+  for (size_t call = 0; call < pmtsys_test::failableOsCallCount() && !HasFailure(); ++call) {
     for (const bool persistent : {false, true}) {
-      for (int nth = 1; nth < 100; ++nth) {
-        SCOPED_TRACE(testing::Message() << pmtsys_test::failableOsCallName(call) << " fails at use "
-                                        << nth << (persistent ? " and after" : ""));
-        pmtsys_test::runNames().clear();
-        const Snapshot before;
-        pmtsys_test::failOsCall(call, nth, persistent);
-        const csys_status status = scenario().run();
-        const int injected = pmtsys_test::injectedOsFailures();
-        pmtsys_test::restoreOsCalls();
-        ++runs;
-        failures += injected;
-        // An OS failure may come back as any failure status, but only when one was injected.
-        before.check(scenario(), status, injected > 0 && CSYS_FAILED(status) ? status : CSYS_OK,
-                     true);
-#if !defined(_WIN32)
-        EXPECT_EQ(openDescriptors(), before.descriptors);
-        for (const std::string& name : pmtsys_test::runNames()) {
-          EXPECT_TRUE(nameIsFree(name)) << name;
-        }
-#endif
-        if (HasFailure()) return;
-        if (injected == 0) break;
-      }
+      SCOPED_TRACE(testing::Message() << pmtsys_test::failableOsCallName(call)
+                                      << (persistent ? " fails from a use on" : " fails once"));
+      runs += 1 + sweepPoints(scenario(), {persistent, call}, true);
     }
   }
-  std::printf("%s: %zu calls, %d runs, %d failures injected\n", scenario().name,
-              pmtsys_test::failableOsCallCount(), runs, failures);
+  std::printf("%s: %zu calls, %d runs\n", scenario().name, pmtsys_test::failableOsCallCount(),
+              runs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, Sweep,
@@ -225,8 +233,8 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, Sweep,
 
 // Shutdown runs once per process: each run is a process of its own, after a warm-up that leaves
 // the library with registrations and objects to take down. Exit codes: 0 a failure was injected
-// and everything held, 2 the run met no failure, 1 something did not hold. The runs do not depend
-// on earlier results, since a child process replays the test up to its own run.
+// and everything held, 2 the run met no failure, 1 something did not hold. A child process
+// replays the test up to its own run, so results are checked only after the last.
 TEST(SweepShutdown, AllocationFailures) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   constexpr uint32_t kRuns = 8;
@@ -248,19 +256,13 @@ TEST(SweepShutdown, AllocationFailures) {
             (status == CSYS_OK || status == CSYS_E_OUT_OF_MEMORY) && os_openHandleCount() == 0;
         std::exit(!held ? 1 : count < failAt ? 2 : 0);
       };
-      EXPECT_EXIT(
-          run(),
-          [&](int exit) {
-            if (clean[persistent] == 0 && testing::ExitedWithCode(2)(exit)) {
-              clean[persistent] = failAt;
-            }
-            return testing::ExitedWithCode(0)(exit) || testing::ExitedWithCode(2)(exit);
-          },
-          "")
-          << "allocation " << failAt << (persistent ? " and after" : "");
+      const auto heldUp = [&](int exit) {
+        if (clean[persistent] == 0 && testing::ExitedWithCode(2)(exit)) clean[persistent] = failAt;
+        return testing::ExitedWithCode(0)(exit) || testing::ExitedWithCode(2)(exit);
+      };
+      EXPECT_EXIT(run(), heldUp, "") << "allocation " << failAt << (persistent ? " and after" : "");
     }
   }
-  // Checked only now: a child process replays the test up to its own run.
   for (const bool persistent : {false, true}) {
     ASSERT_NE(clean[persistent], 0u) << "more than " << kRuns << " allocation points";
     std::printf("shutdown, %s: %u allocation points\n", persistent ? "persistent" : "transient",
@@ -274,15 +276,9 @@ TEST(SweepCoverage, ScenariosCallEveryExportedName) {
   for (const Scenario& scenario : pmtsys_test::scenarios()) {
     EXPECT_EQ(scenario.run(), CSYS_OK) << scenario.name;
   }
-  // The harness's own controls, and shutdown in a process of its own.
+  // The harness's own controls, and shutdown, which SweepShutdown runs in processes of their own.
   PMT(csys_memory_allocCountReset)();
   PMT(csys_memory_allocCountSetOutOfMemory)(0);
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(std::exit(pmtsys_test::shutdownScenario() == CSYS_OK &&
-                                pmtsys_test::calledNames().count("csys_shutdown") == 1
-                            ? 0
-                            : 1),
-              testing::ExitedWithCode(0), "");
   pmtsys_test::noteCall("csys_shutdown");
   std::set<std::string> exported;
   std::ifstream in(PMTSYS_EXPORTS_FILE);
