@@ -12,6 +12,7 @@
 #include "csys_shutdown.h"
 #include "csys_sync.h"
 #include "diag/check.h"
+#include "os/os.h"
 #include "thread/thread_local_internal.h"
 
 namespace {
@@ -46,6 +47,8 @@ int32_t g_postponements = 0;
 cstd_ptrh g_lockHandle{nullptr};
 std::atomic<int32_t> g_lockState{kLockAbsent};
 std::atomic<int32_t> g_lockReleased{0};
+// Callers of csys_shutdown_acquireLock between their released check and their copy.
+std::atomic<int32_t> g_lockAcquirers{0};
 
 csys_status releaseRegistryLock(void** wholeField, uintptr_t /*context*/) {
   void* whole = *wholeField;
@@ -168,11 +171,10 @@ bool csys_shutdown_isDone() {
   return g_done.load(std::memory_order_acquire) != 0;
 }
 
-csys_status csys_shutdown_acquireLock(cstd_ptrh* handle) {
-  CSYS_CHECK(handle != nullptr);
-  if (handle == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  CSYS_RETURN_IF_FAILED(cstd_ptrh_assignShared(handle, nullptr));
-  if (g_lockReleased.load(std::memory_order_acquire) != 0) return CSYS_E_SHUT_DOWN;
+namespace {
+
+// Copies the library's reference to the lock object, creating the object on first use.
+csys_status copyLockHandle(cstd_ptrh* handle) {
   for (;;) {
     int32_t state = g_lockState.load(std::memory_order_acquire);
     if (state == kLockCreated) break;
@@ -191,6 +193,22 @@ csys_status csys_shutdown_acquireLock(cstd_ptrh* handle) {
     if (CSYS_FAILED(slept)) return slept;
   }
   return cstd_ptrh_assign(handle, &g_lockHandle);
+}
+
+}  // namespace
+
+csys_status csys_shutdown_acquireLock(cstd_ptrh* handle) {
+  CSYS_CHECK(handle != nullptr);
+  if (handle == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  CSYS_RETURN_IF_FAILED(cstd_ptrh_assignShared(handle, nullptr));
+  // Counted from before the check to after the copy (sequentially consistent, as the final
+  // stage's release and wait are): the final stage drops the library's reference only when no
+  // caller is between the two, so a caller either sees the registry released or copies a live
+  // reference.
+  g_lockAcquirers.fetch_add(1);
+  const csys_status status = g_lockReleased.load() != 0 ? CSYS_E_SHUT_DOWN : copyLockHandle(handle);
+  g_lockAcquirers.fetch_sub(1);
+  return status;
 }
 
 csys_status csys_shutdown_withLock(csys_status (*work)(void* context), void* context) {
@@ -224,13 +242,14 @@ csys_status csys_shutdown_runFinal() {
   csys_status status = runList(g_normal, true);
   csys_mergeStatus(&status, csys_threadLocal_releaseSlot());
   // The library's reference on the lock object; concurrent users keep it alive until they
-  // drop theirs.
+  // drop theirs. Callers already past the released check finish their copy first.
+  g_lockReleased.store(1);
+  while (g_lockAcquirers.load() != 0) os_yield();
   if (g_lockState.load(std::memory_order_acquire) == kLockCreated) {
     const csys_status dropped = cstd_ptrh_destruct(&g_lockHandle);
     CSYS_CHECK(CSYS_SUCCEEDED(dropped));
     csys_mergeStatus(&status, dropped);
   }
-  g_lockReleased.store(1, std::memory_order_release);
   csys_mergeStatus(&status, csys_resourceTracking_shutdown());
   g_done.store(1, std::memory_order_release);
   return status;
