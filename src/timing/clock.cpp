@@ -15,6 +15,9 @@ constexpr uint32_t kHertzPerMegahertz = 1000000;
 constexpr double kMeasureWindowSeconds = 0.02;
 constexpr double kGoodEnoughUncertainty = 0.1;  // percent of the window
 constexpr int kMaxMeasureTries = 25;
+// Reads without a change after which the counter counts as stopped (a 10 MHz counter changes
+// every few reads).
+constexpr int32_t kStillReads = 1 << 20;
 constexpr int kOverheadPairs = 100;
 
 void readSystemTicks(csys_timerTicks* ticks) {
@@ -70,7 +73,13 @@ uint32_t measureProcessorHz() {
     const uint32_t t0 = readLow(CSYS_CLOCK_SYSTEM_TICKS);
     const uint32_t c0 = readLow(CSYS_CLOCK_PROCESSOR_CYCLES);
     const uint32_t t1 = readLow(CSYS_CLOCK_SYSTEM_TICKS);
-    while (seconds(t0, readLow(CSYS_CLOCK_SYSTEM_TICKS)) < kMeasureWindowSeconds) {
+    // A counter that stands still (its reads failing) would never end the window: no rate.
+    uint32_t previous = t1;
+    for (int32_t still = 0; seconds(t0, previous) < kMeasureWindowSeconds;) {
+      const uint32_t now = readLow(CSYS_CLOCK_SYSTEM_TICKS);
+      still = now == previous ? still + 1 : 0;
+      if (still == kStillReads) return 0;
+      previous = now;
     }
     const uint32_t t2 = readLow(CSYS_CLOCK_SYSTEM_TICKS);
     const uint32_t c1 = readLow(CSYS_CLOCK_PROCESSOR_CYCLES);

@@ -125,6 +125,15 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, Calibrate,
                                            Calibration{{}, 0, true, CSYS_E_FAIL, 1},
                                            Calibration{2400, 12, false, CSYS_OK, 2}));
 
+// A counter that stands still (its reads failing) ends the measurement, without a rate.
+TEST_F(ControlledClock, ACounterThatStandsStillGivesNoRate) {
+  g_nominalMHz.reset();
+  csys_clock_replaceTickReader(CSYS_CLOCK_SYSTEM_TICKS, [](csys_timerTicks* t) { *t = {}; });
+  pmtsys_test::AssertCapture asserts;
+  EXPECT_EQ(csys_clock_initCalibration(), CSYS_E_FAIL);
+  EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_PROCESSOR_CYCLES), 0);
+}
+
 TEST_F(ControlledClock, StartStopResetReadingsAndTheCorrection) {
   ASSERT_EQ(csys_clock_initCalibration(), CSYS_OK);
   ASSERT_EQ(csys_clock_overhead(CSYS_CLOCK_SYSTEM_TICKS), kStep);
