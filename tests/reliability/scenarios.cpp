@@ -505,13 +505,15 @@ csys_status attention() {
     *result = {0, 0};
     return CSYS_OK;
   };
+  const auto detach = [&] { return csys_attentionTag_detach(&tag); };
   const csys_status status = seq(
       CALL(csys_attentionTag_construct, &tag), CALL(csys_attentionTag_construct, &other),
       CALL(csys_thread_constructCurrent, &self), PTRH(construct, &data, nullptr),
-      CALL(csys_attentionTag_attach, &tag, nullptr, &data, never),
-      CALL(csys_attentionTag_attachTimeout, &tag, nullptr, 1e6),
-      CALL(csys_attentionTag_attachTimeoutCustom, &tag, nullptr, 1e6, CSYS_E_TIMEOUT),
-      CALL(csys_attentionTag_attachPeriodicYield, &tag, nullptr, 1e6),
+      // A new attach leaves the tag's earlier entry in the list: each is detached first.
+      CALL(csys_attentionTag_attach, &tag, nullptr, &data, never), detach,
+      CALL(csys_attentionTag_attachTimeout, &tag, nullptr, 1e6), detach,
+      CALL(csys_attentionTag_attachTimeoutCustom, &tag, nullptr, 1e6, CSYS_E_TIMEOUT), detach,
+      CALL(csys_attentionTag_attachPeriodicYield, &tag, nullptr, 1e6), detach,
       CALL(csys_attention_attachTimerTicksList, ticks, 2),
       CALL(csys_attentionTag_attachCountedTimeout, &tag, nullptr, 1),
       [&] { return expect(PMT(csys_attention_check)(), CSYS_E_TIMEOUT); },
@@ -689,7 +691,7 @@ const std::vector<Scenario>& scenarios() {
       // and the function never runs.
       {"threads", threads, true, true, {CSYS_E_THREAD_NOT_STARTED}},
       {"work state", workState, false},
-      {"attention", attention, false, true},  // starts a thread too
+      {"attention", attention, true, true},  // starts a thread too
       {"timers", timers, true},
       {"platform, files and base64", platform, true},
       {"diagnostics", diagnostics, true, true},  // asserts on purpose
