@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "attention/attention_internal.h"
 #include "csys_cleanup.h"
 #include "csys_memory.h"
 #include "csys_resource.h"
@@ -62,7 +63,21 @@ const pmtsys_test::AssertCapture* g_asserts = nullptr;
 // What a run must leave as it found it. The library makes some objects on first use and keeps
 // them for the process; until they exist (`settled`), the outstanding sums and the open OS
 // objects and descriptors may change.
+// Entries on the calling thread's attention list: its record outlives every run, so what a run
+// leaves there shows up as neither a leak nor an open object.
+int attentionEntries() {
+  csys_threadRecord* record = nullptr;
+  int entries = 0;
+  if (CSYS_FAILED(csys_thread_getCurrentRecord(&record)) || record == nullptr) return 0;
+  csys_attention_withList(record, [&](csys_attentionEntry* list) {
+    for (const csys_attentionEntry* e = list->next; e != nullptr; e = e->next) ++entries;
+    return CSYS_OK;
+  });
+  return entries;
+}
+
 struct Snapshot {
+  int attention = attentionEntries();
   size_t asserts = g_asserts->count();
   int32_t frames = openFrames();
   int32_t sums = pmtsys_test::leakRecords();
@@ -95,6 +110,7 @@ struct Snapshot {
     // need to grow) and then stays listed as open.
     EXPECT_TRUE(status == CSYS_OK ? after.frames == frames : after.frames >= frames)
         << after.frames << " frames open, " << frames << " before";
+    EXPECT_EQ(after.attention, attention);
     if (settled) {
       EXPECT_EQ(after.sums, sums)
           << pmtsys_test::printedLeakReport(csys_resourceReportLeaks).second;
