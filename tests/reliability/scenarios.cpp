@@ -691,7 +691,7 @@ const std::vector<Scenario>& scenarios() {
       // and the function never runs.
       {"threads", threads, true, true, {CSYS_E_THREAD_NOT_STARTED}},
       {"work state", workState, false},
-      {"attention", attention, true, true},  // starts a thread too
+      {"attention", attention, false, true},  // starts a thread too
       {"timers", timers, true},
       {"platform, files and base64", platform, true},
       {"diagnostics", diagnostics, true, true},  // asserts on purpose
