@@ -17,16 +17,18 @@ namespace {
 
 #if defined(_WIN32)
 using Table = os_win32Syscalls;
+constexpr auto resetTable = os_win32SyscallsReset;
 void setError(int error) {
   SetLastError(static_cast<DWORD>(error));
 }
 #else
 using Table = os_posixSyscalls;
+constexpr auto resetTable = os_posixSyscallsReset;
 void setError(int error) {
   errno = error;
 }
 #endif
-const Table kSystem{};  // the system's own calls
+const Table kSystem{};  // the system's own calls, for the counting hooks
 
 OsSleeps g_sleeps;
 std::atomic<int> g_countdown{0}, g_injected{0};
@@ -197,7 +199,7 @@ void countLocks() {
 }  // namespace
 
 void restoreOsCalls() {
-  os_sys = kSystem;
+  resetTable();
 }
 
 size_t failableOsCallCount() {
