@@ -158,21 +158,6 @@ csys_status runList(RegistrationList& list, bool closeWhenEmpty) {
   return status;
 }
 
-}  // namespace
-
-csys_status csys_shutdown_getIsRequested(int32_t* requested) {
-  CSYS_CHECK(requested != nullptr);
-  if (requested == nullptr) return CSYS_E_INVALID_ARGUMENT;
-  *requested = g_requested.load(std::memory_order_acquire);
-  return CSYS_OK;
-}
-
-bool csys_shutdown_isDone() {
-  return g_done.load(std::memory_order_acquire) != 0;
-}
-
-namespace {
-
 // Copies the library's reference to the lock object, creating the object on first use.
 csys_status copyLockHandle(cstd_ptrh* handle) {
   for (;;) {
@@ -196,6 +181,17 @@ csys_status copyLockHandle(cstd_ptrh* handle) {
 }
 
 }  // namespace
+
+csys_status csys_shutdown_getIsRequested(int32_t* requested) {
+  CSYS_CHECK(requested != nullptr);
+  if (requested == nullptr) return CSYS_E_INVALID_ARGUMENT;
+  *requested = g_requested.load(std::memory_order_acquire);
+  return CSYS_OK;
+}
+
+bool csys_shutdown_isDone() {
+  return g_done.load(std::memory_order_acquire) != 0;
+}
 
 csys_status csys_shutdown_acquireLock(cstd_ptrh* handle) {
   CSYS_CHECK(handle != nullptr);
