@@ -1,6 +1,5 @@
-// Attention: tag kinds, entry ids and their order, deadlines on a clock under the test's control,
-// one time-out's road through a worker's frames, cloned groups and proxies across threads, and
-// races with one defined outcome each (run many times; the TSan leg checks them).
+// Attention: tag kinds on a clock under the test's control, entry ids and their order, a time-out
+// through a worker's frames, clones and proxies across threads, races with one defined outcome.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,8 +14,6 @@
 #include "timing/clock_internal.h"
 
 namespace {
-
-using pmtsys_test::stressIterations;
 
 struct Tag {
   csys_attentionTag tag;
@@ -68,17 +65,27 @@ constexpr csys_status kCustom = CSYS_STATUS(0x80001234u);
 
 #define ATTACH(call) [](csys_attentionTag* t) { return csys_attentionTag_##call; }
 
-TEST(AttentionKinds, EachKindReportsAndLeavesAsItShouldAndBadArgumentsAttachNothing) {
+TEST(AttentionKinds, EachKindReportsAndLeavesOnTimeAndBadArgumentsAttachNothing) {
+  FakeClock clock;
+  csys_timerTicks ticks[3] = {};
+  csys_attention_attachTimerTicksList(ticks, 2);  // counted checks record their times
   const csys_status ok = CSYS_OK, bad = CSYS_E_INVALID_ARGUMENT, out = CSYS_E_TIMEOUT;
-  // (attach, its status, what successive checks return, entries left afterwards)
+  // (attach, its status, what successive checks return after waiting the seconds given, entries
+  // left): never early, once per period in time, 1.6 s late silently gone; counting never fires.
   // clang-format off
   const struct { const char* name; csys_status (*attach)(csys_attentionTag*); csys_status attached;
-                 std::vector<csys_status> checks = {}; size_t stays = 0; } cases[] = {
-      {"timeout 0", ATTACH(attachTimeout(t, nullptr, 0.0)), ok, {out, ok}, 0},
-      {"cancel", ATTACH(attachCancel(t, nullptr, kCustom)), ok, {kCustom, ok}, 0},
-      {"counted 3", ATTACH(attachCountedTimeout(t, nullptr, 3)), ok, {ok, ok, out, ok}, 0},
-      {"counted 0", ATTACH(attachCountedTimeout(t, nullptr, 0)), ok, {out, ok}, 0},
-      {"periodic cancel 0", ATTACH(attachPeriodicCancel(t, nullptr, 0.0, kCustom)), ok, {ok}, 0},
+                 std::vector<csys_status> checks = {}; size_t stays = 0;
+                 std::vector<double> waits = {}; } cases[] = {
+      {"timeout 0", ATTACH(attachTimeout(t, nullptr, 0.0)), ok, {out, ok}},
+      {"timeout 1", ATTACH(attachTimeout(t, nullptr, 1.0)), ok, {ok, out, ok}, 0, {0.999, 0.002}},
+      {"periodic cancel 2", ATTACH(attachPeriodicCancel(t, nullptr, 2.0, kCustom)), ok,
+       {ok, kCustom, ok, kCustom, ok}, 0, {1.999, 0.002, 1.0, 1.01, 3.7}},
+      {"cancel", ATTACH(attachCancel(t, nullptr, kCustom)), ok, {kCustom, ok}},
+      {"counted 3", ATTACH(attachCountedTimeout(t, nullptr, 3)), ok, {ok, ok, out, ok}},
+      {"counted 0", ATTACH(attachCountedTimeout(t, nullptr, 0)), ok, {out, ok}},
+      {"counting", ATTACH(attachCountedTimeout(t, nullptr, CSYS_ATTENTION_COUNTING_MODE)), ok,
+       std::vector(7, ok), 1},
+      {"periodic cancel 0", ATTACH(attachPeriodicCancel(t, nullptr, 0.0, kCustom)), ok, {ok}},
       {"huge", ATTACH(attachTimeout(t, nullptr, 1e308)), ok, {ok, ok}, 1},
       {"yield", ATTACH(attachPeriodicYield(t, nullptr, 0.0)), ok, std::vector(202, ok), 1},
       {"negative", ATTACH(attachTimeout(t, nullptr, -1.0)), bad},
@@ -93,43 +100,19 @@ TEST(AttentionKinds, EachKindReportsAndLeavesAsItShouldAndBadArgumentsAttachNoth
     Tag tag;
     ASSERT_EQ(c.attach(&tag.tag), c.attached);
     EXPECT_EQ(tag.tag.id == CSYS_ATTENTION_NO_ID, c.attached != CSYS_OK);
-    for (csys_status expected : c.checks) EXPECT_EQ(csys_attention_check(), expected);
+    for (size_t i = 0; i < c.checks.size(); ++i) {
+      clock.advance(i < c.waits.size() ? c.waits[i] : 0.0);
+      EXPECT_EQ(csys_attention_check(), c.checks[i]) << i;
+    }
     EXPECT_EQ(ids(nullptr).size(), c.stays);
     EXPECT_EQ(csys_attentionTag_detach(&tag.tag), CSYS_OK);
     EXPECT_TRUE(ids(nullptr).empty());
   }
-}
-
-TEST(AttentionKinds, DeadlinesAndPeriodsFollowTheClock) {
-  FakeClock clock;
-  Tag timeout, periodic;
-  ASSERT_EQ(csys_attentionTag_attachTimeout(&timeout.tag, nullptr, 1.0), CSYS_OK);
-  ASSERT_EQ(csys_attentionTag_attachPeriodicCancel(&periodic.tag, nullptr, 2.0, kCustom), CSYS_OK);
-  // (advance by, expected): never early; once per period in time; 1.6 s late, silently gone.
-  const std::pair<double, csys_status> steps[] = {
-      {0.999, CSYS_OK}, {0.002, CSYS_E_TIMEOUT}, {0.5, CSYS_OK}, {0.5, kCustom},
-      {1.0, CSYS_OK},   {1.01, kCustom},         {3.7, CSYS_OK}};
-  for (const auto& [seconds, expected] : steps) {
-    clock.advance(seconds);
-    EXPECT_EQ(csys_attention_check(), expected) << seconds;
-  }
-  EXPECT_TRUE(ids(nullptr).empty());
-}
-
-TEST(AttentionKinds, CountedTimeoutsRecordCheckTimesAndCountChecks) {
-  Tag tag;
-  csys_timerTicks ticks[3] = {};
-  csys_attention_attachTimerTicksList(ticks, 2);
-  ASSERT_EQ(csys_attentionTag_attachCountedTimeout(&tag.tag, nullptr, 5), CSYS_OK);
-  for (int i = 0; i < 5; ++i) csys_attention_check();
-  EXPECT_TRUE(csys_timerTicks_toU64(ticks[1]) != 0 && csys_timerTicks_toU64(ticks[2]) == 0);
   csys_attention_detachTimerTicksList();
-  csys_attentionTag_attachCountedTimeout(&tag.tag, nullptr, CSYS_ATTENTION_COUNTING_MODE);
-  uint32_t checks = 0;
-  for (int i = 0; i < 7; ++i) csys_attention_check();
-  csys_attention_getNumAttentionChecks(&checks);
-  EXPECT_EQ(checks, 7u);
-  EXPECT_EQ(csys_attentionTag_detach(&tag.tag), CSYS_OK);  // counting mode never fires
+  uint32_t counted = 0;
+  csys_attention_getNumAttentionChecks(&counted);
+  EXPECT_EQ(counted, 7u);  // the counting row's checks: later attaches reset nothing
+  EXPECT_TRUE(csys_timerTicks_toU64(ticks[1]) != 0 && csys_timerTicks_toU64(ticks[2]) == 0);
 }
 
 TEST(AttentionIds, NewestFirstTheUnattachedValueSkippedDetachAfterFiringFindsNothing) {
@@ -238,7 +221,7 @@ TEST(AttentionProxies, AProxySeesAClonedCountContinueAndStopsOnARing) {
 // The entry is attached before the end destroys the list, or the attach is refused; after the
 // end, attaching and checking through a proxy are refused.
 TEST(AttentionRaces, AttachRacingWithTheTargetsEndLandsOrIsRefused) {
-  for (int i = stressIterations(300); i > 0; --i) {
+  for (int i = pmtsys_test::stressIterations(300); i > 0; --i) {
     Thread target;
     target.start([] {});
     Tag tag;
@@ -255,7 +238,7 @@ TEST(AttentionRaces, AttachRacingWithTheTargetsEndLandsOrIsRefused) {
 // A clone made before the source's detach fires in its worker (marking a source that is gone or
 // leaves silently); one made after has nothing of it.
 TEST(AttentionRaces, CloneRacesWithTheSourcesDetach) {
-  const int rounds = stressIterations(2000);
+  const int rounds = pmtsys_test::stressIterations(2000);
   std::atomic<int> stop{0};
   Thread self, cloner;
   self.current();
