@@ -12,6 +12,7 @@
 #include "qzsf_rep.h"
 #include "support/fault_loop.h"
 #include "support/report_capture.h"
+#include "thread/thread_record_internal.h"
 
 namespace {
 
@@ -58,62 +59,61 @@ Object* newObject() {
   return object;
 }
 
-// The two schemes, for the tests they share.
-struct SharedScheme {
-  using Handle = cstd_ptrh;
-  static constexpr auto header = &Object::shared;
-  static constexpr auto construct = cstd_ptrh_construct;
-  static constexpr auto copy = cstd_ptrh_constructCopy;
-  static constexpr auto assign = cstd_ptrh_assign;
-  static constexpr auto drop = cstd_ptrh_destruct;
-  static constexpr auto whole = cstd_ptrh_getWholeShared;
-  static int count(const Object* object) { return object->count; }
+// The calls of one scheme, for the checks both share.
+template <typename Handle, typename Header>
+struct Scheme {
+  Header Object::*header;
+  csys_status (*construct)(Handle*, Header*);
+  csys_status (*copy)(Handle*, const Handle*);
+  csys_status (*assign)(Handle*, const Handle*);
+  csys_status (*drop)(Handle*);
+  csys_status (*whole)(const Handle*, void**);
+  int (*count)(const Object*);
+  const char* name;
 };
-struct RepScheme {
-  using Handle = qzsfPtrHandle;
-  static constexpr auto header = &Object::rep;
-  static constexpr auto construct = qzsfPtrHandle_Construct;
-  static constexpr auto copy = qzsfPtrHandle_ConstructCopy;
-  static constexpr auto assign = qzsfPtrHandle_Assign;
-  static constexpr auto drop = qzsfPtrHandle_Destruct;
-  static constexpr auto whole = qzsfPtrHandle_RepObjGet;
-  static int count(const Object* object) { return int(object->rep.referenceCount); }
-};
-template <typename>
-class SharedAndRep : public testing::Test {};
-using Schemes = testing::Types<SharedScheme, RepScheme>;
-TYPED_TEST_SUITE(SharedAndRep, Schemes);
 
 // Stale handles, never constructed: construct ignores what they held, and the copy constructor
 // empties them without a drop.
-TYPED_TEST(SharedAndRep, CountsBoundariesAndAFailingFree) {
-  using S = TypeParam;
+template <typename Handle, typename Header>
+void countsBoundariesAndAFailingFree(const Scheme<Handle, Header>& s) {
+  SCOPED_TRACE(s.name);
   Object* b = newObject();
   Object* a = newObject();
-  typename S::Handle onA{&(b->*S::header)}, onB{}, moving{&(a->*S::header)};
-  ASSERT_EQ(S::construct(&onA, &(a->*S::header)), CSYS_OK);
+  Handle onA{&(b->*s.header)}, onB{}, moving{&(a->*s.header)};
+  ASSERT_EQ(s.construct(&onA, &(a->*s.header)), CSYS_OK);
   void* whole = a;
   for (const csys_status status :
-       {S::construct(nullptr, &(a->*S::header)), S::copy(&moving, nullptr),
-        S::assign(&onA, nullptr), S::drop(nullptr), S::whole(nullptr, &whole)}) {
+       {s.construct(nullptr, &(a->*s.header)), s.copy(&moving, nullptr), s.assign(&onA, nullptr),
+        s.drop(nullptr), s.whole(nullptr, &whole)}) {
     EXPECT_EQ(status, CSYS_E_INVALID_ARGUMENT);
   }
   EXPECT_EQ(whole, a);
-  EXPECT_EQ(S::assign(&onA, &onA), CSYS_OK);  // the only reference: not dropped
-  ASSERT_EQ(S::copy(&moving, &onA), CSYS_OK);
-  ASSERT_EQ(S::construct(&onB, &(b->*S::header)), CSYS_OK);
-  EXPECT_EQ(S::assign(&moving, &onB), CSYS_OK);
-  EXPECT_EQ(std::pair(S::count(a), S::count(b)), std::pair(1, 2));
-  EXPECT_EQ(S::drop(&onA), CSYS_OK);  // the last reference on a
-  EXPECT_EQ(S::drop(&onB), CSYS_OK);
+  EXPECT_EQ(s.assign(&onA, &onA), CSYS_OK);  // the only reference: not dropped
+  ASSERT_EQ(s.copy(&moving, &onA), CSYS_OK);
+  ASSERT_EQ(s.construct(&onB, &(b->*s.header)), CSYS_OK);
+  EXPECT_EQ(s.assign(&moving, &onB), CSYS_OK);
+  EXPECT_EQ(std::pair(s.count(a), s.count(b)), std::pair(1, 2));
+  EXPECT_EQ(s.drop(&onA), CSYS_OK);  // the last reference on a
+  EXPECT_EQ(s.drop(&onB), CSYS_OK);
   EXPECT_EQ(g_log.frees, 1);
   g_log.failFree = true;  // returned, and the handle emptied all the same
-  EXPECT_EQ(S::drop(&moving), kFailure);
-  EXPECT_EQ(S::whole(&moving, &whole), CSYS_OK);  // empty: no whole, and drops nothing
+  EXPECT_EQ(s.drop(&moving), kFailure);
+  EXPECT_EQ(s.whole(&moving, &whole), CSYS_OK);  // empty: no whole, and drops nothing
   EXPECT_EQ(whole, nullptr);
-  EXPECT_EQ(S::drop(&moving), CSYS_OK);
+  EXPECT_EQ(s.drop(&moving), CSYS_OK);
   EXPECT_EQ(g_log.frees, 2);
   csys_memory_free(&b);
+}
+
+TEST(SharedAndRep, CountsBoundariesAndAFailingFree) {
+  countsBoundariesAndAFailingFree<cstd_ptrh, cstd_shared>(
+      {&Object::shared, cstd_ptrh_construct, cstd_ptrh_constructCopy, cstd_ptrh_assign,
+       cstd_ptrh_destruct, cstd_ptrh_getWholeShared, [](const Object* o) { return o->count; },
+       "shared"});
+  countsBoundariesAndAFailingFree<qzsfPtrHandle, qzsfRepBase>(
+      {&Object::rep, qzsfPtrHandle_Construct, qzsfPtrHandle_ConstructCopy, qzsfPtrHandle_Assign,
+       qzsfPtrHandle_Destruct, qzsfPtrHandle_RepObjGet,
+       [](const Object* o) { return int(o->rep.referenceCount); }, "rep"});
 }
 
 // Failing custom table operations: an increment leaves the handle holding the block uncounted; a
@@ -176,31 +176,27 @@ TEST(Ptrh, FailingOperationsAndBrokenInvariantsLeaveTheDocumentedStates) {
 
 using namespace vector_script;
 
-TEST(Vector, GrowsByPowersOfTwoAndReservesExactly) {
-  cstd_vector_ v;
-  ASSERT_EQ(cstd_vector__construct(&v, 0, 4), CSYS_OK);
-  EXPECT_EQ(v.begin, nullptr);
-  std::vector<int64_t> capacities;
-  for (int32_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(cstd_vector__pushBack(&v, &i), CSYS_OK);
-    capacities.push_back(v.capacity);
-  }
-  EXPECT_EQ(capacities, (std::vector<int64_t>{1, 2, 4, 4, 8}));
-  EXPECT_EQ(cstd_vector__reserve(&v, 10) | cstd_vector__reserve(&v, 3), CSYS_OK);
-  EXPECT_EQ(v.capacity, 10);
-  EXPECT_EQ(cstd_vector__destruct(&v) | cstd_vector__destruct(&v), CSYS_OK);
-  EXPECT_EQ(v.size, -1);
-}
-
 int64_t g_asked;  // the byte count the refusing allocator was asked for
-constexpr cstd_vector_mtable kRefusing{[](intptr_t size, void**) {
-                                         g_asked = size;
-                                         return CSYS_E_OUT_OF_MEMORY;
-                                       },
-                                       nullptr, csys_memory_free_internal};
+csys_status refuse(intptr_t size, void**) {
+  return g_asked = size, CSYS_E_OUT_OF_MEMORY;
+}
+constexpr cstd_vector_mtable kRefusing{refuse, nullptr, csys_memory_free_internal};
 constexpr cstd_vector_mtable kNoAlloc{nullptr, nullptr, csys_memory_free_internal};
 
-TEST(Vector, RefusedCallsGiveTheirStatusAndChangeNothing) {
+TEST(Vector, GrowsByPowersOfTwoReservesExactlyAndRefusedCallsChangeNothing) {
+  cstd_vector_ grown;
+  ASSERT_EQ(cstd_vector__construct(&grown, 0, 4), CSYS_OK);
+  EXPECT_EQ(grown.begin, nullptr);
+  std::vector<int64_t> capacities;
+  for (int32_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(cstd_vector__pushBack(&grown, &i), CSYS_OK);
+    capacities.push_back(grown.capacity);
+  }
+  EXPECT_EQ(capacities, (std::vector<int64_t>{1, 2, 4, 4, 8}));
+  EXPECT_EQ(cstd_vector__reserve(&grown, 10) | cstd_vector__reserve(&grown, 3), CSYS_OK);
+  EXPECT_EQ(grown.capacity, 10);
+  EXPECT_EQ(cstd_vector__destruct(&grown) | cstd_vector__destruct(&grown), CSYS_OK);
+  EXPECT_EQ(grown.size, -1);
   pmtsys_test::AssertCapture asserts;
   cstd_vector_ v, w{};
   ASSERT_EQ(cstd_vector__constructWithVtable(&v, 3, sizeof(Element), &kZeroed), CSYS_OK);
@@ -248,9 +244,7 @@ TEST(Vector, RefusedCallsGiveTheirStatusAndChangeNothing) {
 
 TEST(ThreadVector, ElementsCountReferencesThroughEveryOperation) {
   csys_thread t{};
-  ASSERT_EQ(csys_thread_construct(&t), CSYS_OK);
-  ASSERT_EQ(csys_thread_create([](void*) -> uint32_t { return 0; }, nullptr, nullptr, &t), CSYS_OK);
-  ASSERT_EQ(csys_thread_waitForTermination(&t), CSYS_OK);
+  ASSERT_EQ(csys_thread_createRecord(&t, 0), CSYS_OK);  // a thread never started
   cstd_vector_csys_thread v{}, copy{};
   csys_thread* at = nullptr;
   // Each step and the references on t after it.

@@ -15,12 +15,6 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 constexpr unsigned char kGuard = 0xEE;
 
-uint32_t requests() {
-  uint32_t value = 0;
-  csys_memory_allocCountGet(&value);
-  return value;
-}
-
 // What a call leaves in the variable: nothing, the same block with its bytes, a block (maybe
 // moved) with the old first bytes, a new block, a new block of 100 zero bytes.
 enum Held { kNull, kSame, kKept, kNew, kZero };
@@ -66,7 +60,9 @@ TEST(Allocation, OneVariableThroughEveryBoundary) {
     csys_memory_allocCountSetOutOfMemory(step.failAt);
     EXPECT_EQ(step.call(&block), step.status) << i;
     csys_memory_allocCountSetOutOfMemory(0);
-    EXPECT_EQ(step.requests < 0 ? -1 : int64_t{requests()}, step.requests) << i;
+    uint32_t requests = 0;
+    csys_memory_allocCountGet(&requests);
+    EXPECT_EQ(step.requests < 0 ? -1 : int64_t{requests}, step.requests) << i;
     EXPECT_EQ(block == nullptr, step.held == kNull) << i;
     EXPECT_TRUE(step.held != kSame || block == old) << i;
     const auto bytes = [&](size_t n) { return std::string(static_cast<char*>(block), n); };
