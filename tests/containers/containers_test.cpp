@@ -18,7 +18,6 @@ namespace {
 
 constexpr csys_status kFailure = CSYS_STATUS(0x80000777u);
 
-// Which operations are to fail, and the frees seen.
 struct Log {
   bool failIncrement, failDecrement, failFree;
   int frees;
@@ -59,7 +58,6 @@ Object* newObject() {
   return object;
 }
 
-// The calls of one scheme, for the checks both share.
 template <typename Handle, typename Header>
 struct Scheme {
   Header Object::*header;

@@ -26,7 +26,7 @@ constexpr const char* kTexts[][2] = {
     {"Zm_v", nullptr}, {"Zm9v\vYmFy", nullptr}, {"Zm9v\fYmFy", nullptr}, {"Zm9vY mF", nullptr}};
 // clang-format on
 
-TEST(Base64, DecodesAndEncodesEveryForm) {
+TEST(Base64, DecodesAndEncodesEveryFormAndRefusesNullsAndSizesBeyond32Bits) {
   for (size_t i = 0; i < std::size(kTexts); ++i) {
     const auto [text, expected] = kTexts[i];
     const std::string want = expected != nullptr ? expected : "";
@@ -41,18 +41,13 @@ TEST(Base64, DecodesAndEncodesEveryForm) {
     const auto* data = reinterpret_cast<const uint8_t*>(want.data());
     EXPECT_TRUE(i >= 7 || (base64_check::encodeAgrees(data, size, room, &got) && got == text));
   }
-  for (int c = 0; c < 256; ++c) {
-    const bool inAlphabet = std::isalnum(c) != 0 || c == '+' || c == '/';
+  for (int c = 0; c < 256; ++c) {  // in a group, every byte but the alphabet's is refused
+    const char text[] = {'Z', 'm', static_cast<char>(c), 'v', '\0'};
     uint32_t length = 3;
     uint8_t dest[3];
-    const std::string text{'Z', 'm', static_cast<char>(c), 'v'};
-    EXPECT_EQ(csec_base64_decodeToDest(text.c_str(), &length, dest),
-              inAlphabet ? CSYS_OK : CSYS_E_INVALID_ARGUMENT)
-        << c;
+    const bool inAlphabet = std::isalnum(c) != 0 || c == '+' || c == '/';
+    EXPECT_EQ(csec_base64_decodeToDest(text, &length, dest) == CSYS_OK, inAlphabet) << c;
   }
-}
-
-TEST(Base64, RefusesNullsAndSizesBeyond32Bits) {
   const uint8_t byte = 0;
   char* text = nullptr;
   char dest[4];
