@@ -16,8 +16,8 @@ using Bytes = std::vector<unsigned char>;
 constexpr unsigned char kGuard = 0xEE;
 
 // What a call leaves in the variable: nothing, the same block with its bytes, a block (maybe
-// moved) with the old first bytes, a new block, a new block of 100 zero bytes.
-enum Held { kNull, kSame, kKept, kNew, kZero };
+// moved) with the old first bytes, a new block, a new block of 100 zero bytes, a clone's bytes.
+enum Held { kNull, kSame, kKept, kNew, kZero, kCloned };
 #define ALLOC(call, ...) []([[maybe_unused]] void** b) { return csys_memory_##call(__VA_ARGS__); }
 
 TEST(Allocation, OneVariableThroughEveryBoundary) {
@@ -44,7 +44,7 @@ TEST(Allocation, OneVariableThroughEveryBoundary) {
       {ALLOC(allocFastMem64_internal, 0, b), CSYS_OK, kSame, -1},  // size 0: left alone
       {ALLOC(allocClear64_internal, 100, b), CSYS_OK, kZero, -1},
       {ALLOC(realloc64_internal, 200, b), CSYS_OK, kKept, -1},
-      {ALLOC(clone64_internal, 8, "ZZZZZZZZ", b), CSYS_OK, kKept, -1},  // into the held block
+      {ALLOC(clone64_internal, 8, "cloned 8", b), CSYS_OK, kCloned, -1},  // into the held block
       {ALLOC(allocCacheAligned64_internal, 0, b), CSYS_OK, kNull, -1},
       {ALLOC(alloc64UsingFunc, 8, b, nullptr), CSYS_E_INVALID_ARGUMENT, kNull, -1},
       {ALLOC(alloc_internal, 8, b), CSYS_OK, kNew, -1},
@@ -68,6 +68,7 @@ TEST(Allocation, OneVariableThroughEveryBoundary) {
     const auto bytes = [&](size_t n) { return std::string(static_cast<char*>(block), n); };
     EXPECT_TRUE((step.held != kSame && step.held != kKept) || bytes(8) == "ZZZZZZZZ") << i;
     EXPECT_TRUE(step.held != kZero || bytes(100) == std::string(100, '\0')) << i;
+    EXPECT_TRUE(step.held != kCloned || bytes(8) == "cloned 8") << i;
     if (step.held >= kKept) std::memset(block, 'Z', 8);
   }
   EXPECT_EQ(asserts.count(), 1u);  // the missing function
