@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -68,57 +69,10 @@ TEST(AssertReport, LocationAndVersionTextWithTheirFallbacks) {
   }
 }
 
-using pmtsys_test::VersionFixture;
-const VersionFixture kOrrin{{812, 10103, 4, 5},
-                            {{"ProductName", "Orrin"}, {"SpecialBuild", "Prerelease"}}};
-constexpr char kOrrinText[] = "Orrin 0.8.12 SR01 CR03 PR04 BLD05 Prerelease";
-
-// A new directory holding a version file made from the fixture; the caller removes it.
-std::string versionDirectory(const VersionFixture& fixture) {
+// A copy of the shared library loaded from a directory of its own: its report names this program,
+// its caller, and quotes the version file beside it (none at first), rewritten for each row.
+TEST(AssertVersionFile, ALoadedCopyQuotesEveryPieceAndReadsInvalidOrMissingVersionsAsNone) {
   const std::string dir = pmtsys_test::makeTempDir();
-  pmtsys_test::writeFile(
-      dir + "/" + CSTD_ASSERT_VERSION_FILE,
-      pmtsys_test::buildPeWithResource(pmtsys_test::buildVersionResource(fixture)));
-  return dir;
-}
-
-std::string formatted(const cstd_versionInfo& info) {
-  char text[CSTD_ASSERT_VERSION_CAPACITY];
-  cstd_assert_formatVersion(info, text, sizeof text);
-  return text;
-}
-
-TEST(AssertVersionFile, DecodesEveryPieceAndReadsInvalidOrMissingVersionsAsNone) {
-  const std::pair<VersionFixture, const char*> cases[] = {
-      {kOrrin, kOrrinText},
-      {{{2345, 301, 0, 0}, {{"ProductName", "P"}, {"SpecialBuild", "1"}}},
-       "P 2.3.45 SR01 CR01 Prerelease"},
-      {{{1000, 205, 0, 0}, {{"ProductName", "P"}, {"SpecialBuild", "release"}}}, "P 1.0.0 CR05"},
-      {{{1000, 112, 0, 7}, {{"SpecialBuild", "PRERELEASE"}}}, " 1.0.0 SR12 BLD07 Prerelease"},
-      {{{1000, 499, 0, 0}, {{"SpecialBuild", "beta"}}}, " 1.0.0"},
-      {{{1000, 20000, 1, 1}, {{"ProductName", "Gone"}}}, " 0.0.0"},
-      {{{0, 0, 0, 0}, {{"ProductName", "Zero"}}}, " 0.0.0"},
-      {{{1000, 0, 0, 0}, {{"ProductName", "NoFixed"}}, false}, " 0.0.0"},  // no fixed info
-  };
-  cstd_versionInfo info{};
-  for (const auto& [fixture, expected] : cases) {
-    const std::string dir = versionDirectory(fixture);
-    EXPECT_EQ(
-        cstd_assert_readVersionResource((dir + "/" + CSTD_ASSERT_VERSION_FILE).c_str(), &info),
-        CSYS_OK);
-    EXPECT_EQ(formatted(info), expected);
-    std::filesystem::remove_all(dir);
-  }
-  EXPECT_EQ(cstd_assert_readVersionResource("/nonexistent/orrinversn64.dll", &info), CSYS_OK);
-  EXPECT_EQ(info.versionWord, 0u);
-  std::memset(info.productName, 'n', sizeof info.productName - 1);
-  EXPECT_EQ(formatted(info).size(), CSTD_ASSERT_VERSION_CAPACITY - 1);  // cut to the buffer
-}
-
-// The report of a copy loaded beside a version file quotes it, and names this program, which
-// called the copy's cstd_assert_.
-TEST(AssertVersionFile, ReportOfTheLoadedLibraryQuotesTheInstalledVersion) {
-  const std::string dir = versionDirectory(kOrrin);
   const std::string library = (std::filesystem::path(dir) / LIBRARY).string();
   std::filesystem::copy_file(PMTSYS_LIBRARY_FILE, library);
 #if defined(_WIN32)
@@ -129,13 +83,36 @@ TEST(AssertVersionFile, ReportOfTheLoadedLibraryQuotesTheInstalledVersion) {
   void* symbol = handle != nullptr ? dlsym(handle, "cstd_assert_") : nullptr;
 #endif
   ASSERT_NE(symbol, nullptr);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(reinterpret_cast<csys_status (*)(uint32_t)>(symbol)(77), CSYS_OK);
-  const std::string text =
-      std::regex_replace(testing::internal::GetCapturedStderr(), std::regex("0x[0-9a-f]+"), "0x");
-  const std::string expected = std::string("Assertion failed: Contact Tessaly Corporation for ") +
-                               "assistance (" + kOrrinText + "), file " PROGRAM "0x:0x, line 77";
-  EXPECT_EQ(text.substr(0, expected.size()), expected);
+  // A long product name is cut with the text to the version's room.
+  const std::pair<std::optional<pmtsys_test::VersionFixture>, std::string> cases[] = {
+      {std::nullopt, " 0.0.0"},
+      {{{{812, 10103, 4, 5}, {{"ProductName", "Orrin"}, {"SpecialBuild", "Prerelease"}}}},
+       "Orrin 0.8.12 SR01 CR03 PR04 BLD05 Prerelease"},
+      {{{{2345, 301, 0, 0}, {{"ProductName", "P"}, {"SpecialBuild", "1"}}}},
+       "P 2.3.45 SR01 CR01 Prerelease"},
+      {{{{1000, 205, 0, 0}, {{"ProductName", "P"}, {"SpecialBuild", "release"}}}}, "P 1.0.0 CR05"},
+      {{{{1000, 112, 0, 7}, {{"SpecialBuild", "PRERELEASE"}}}}, " 1.0.0 SR12 BLD07 Prerelease"},
+      {{{{1000, 499, 0, 0}, {{"SpecialBuild", "beta"}}}}, " 1.0.0"},
+      {{{{1000, 20000, 1, 1}, {{"ProductName", "Gone"}}}}, " 0.0.0"},
+      {{{{0, 0, 0, 0}, {{"ProductName", "Zero"}}}}, " 0.0.0"},
+      {{{{1000, 0, 0, 0}, {{"ProductName", "NoFixed"}}, false}}, " 0.0.0"},  // no fixed info
+      {{{{1000, 0, 0, 0}, {{"ProductName", std::string(300, 'n')}}}},
+       std::string(CSTD_ASSERT_VERSION_CAPACITY - 1, 'n')},
+  };
+  for (const auto& [fixture, version] : cases) {
+    if (fixture) {
+      pmtsys_test::writeFile(
+          dir + "/" + CSTD_ASSERT_VERSION_FILE,
+          pmtsys_test::buildPeWithResource(pmtsys_test::buildVersionResource(*fixture)));
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(reinterpret_cast<csys_status (*)(uint32_t)>(symbol)(77), CSYS_OK);
+    const std::string text =
+        std::regex_replace(testing::internal::GetCapturedStderr(), std::regex("0x[0-9a-f]+"), "0x");
+    const std::string expected = "Assertion failed: Contact Tessaly Corporation for assistance (" +
+                                 version + "), file " PROGRAM "0x:0x, line 77";
+    EXPECT_EQ(text.substr(0, expected.size()), expected);
+  }
 #if defined(_WIN32)
   FreeLibrary(handle);  // Windows deletes no loaded DLL
 #endif
