@@ -92,14 +92,12 @@ void countsBoundariesAndAFailingFree(const Scheme<Handle, Header>& s) {
   EXPECT_EQ(s.assign(&moving, &onB), CSYS_OK);
   EXPECT_EQ(std::pair(s.count(a), s.count(b)), std::pair(1, 2));
   EXPECT_EQ(s.drop(&onA), CSYS_OK);  // the last reference on a
-  EXPECT_EQ(s.drop(&onB), CSYS_OK);
-  EXPECT_EQ(g_log.frees, 1);
+  EXPECT_EQ((std::pair{s.drop(&onB), g_log.frees}), std::pair(CSYS_OK, 1));
   g_log.failFree = true;  // returned, and the handle emptied all the same
   EXPECT_EQ(s.drop(&moving), kFailure);
   EXPECT_EQ(s.whole(&moving, &whole), CSYS_OK);  // empty: no whole, and drops nothing
-  EXPECT_EQ(whole, nullptr);
   EXPECT_EQ(s.drop(&moving), CSYS_OK);
-  EXPECT_EQ(g_log.frees, 2);
+  EXPECT_EQ(std::pair(whole, g_log.frees), (std::pair<void*, int>(nullptr, 2)));
   csys_memory_free(&b);
 }
 
@@ -122,8 +120,7 @@ TEST(Ptrh, FailingOperationsAndBrokenInvariantsLeaveTheDocumentedStates) {
   cstd_ptrh onA{}, copy{};
   g_log.failIncrement = true;
   EXPECT_EQ(cstd_ptrh_construct(&onA, &a->shared), kFailure);
-  EXPECT_EQ(onA.shared, &a->shared);
-  EXPECT_EQ(a->count, 0);
+  EXPECT_EQ(std::pair(onA.shared, a->count), std::pair(&a->shared, 0));
   g_log.failIncrement = false;
   ASSERT_EQ(cstd_ptrh_construct(&onA, &a->shared), CSYS_OK);
   EXPECT_EQ(cstd_ptrh_assignShared(&onA, &a->shared), CSYS_OK);  // the held block: not dropped
@@ -133,15 +130,14 @@ TEST(Ptrh, FailingOperationsAndBrokenInvariantsLeaveTheDocumentedStates) {
   EXPECT_EQ(cstd_ptrh_assignShared(&copy, &b->shared), kFailure);
   EXPECT_EQ(copy.shared, &a->shared);
   EXPECT_EQ(cstd_ptrh_destruct(&copy), kFailure);
-  EXPECT_EQ(copy.shared, nullptr);
-  EXPECT_EQ(std::pair(a->count, b->count), std::pair(2, 0));
+  EXPECT_EQ(std::tuple(copy.shared, a->count, b->count),
+            (std::tuple<cstd_shared*, int, int>(nullptr, 2, 0)));
   g_log.failDecrement = false;
   a->count = 1;  // forget the reference the failed drop left behind
 
   g_log.failFree = true;
   EXPECT_EQ(cstd_ptrh_assignShared(&onA, &b->shared), kFailure);
-  EXPECT_EQ(onA.shared, &a->shared);
-  EXPECT_EQ(g_log.frees, 1);
+  EXPECT_EQ(std::pair(onA.shared, g_log.frees), std::pair(&a->shared, 1));
   csys_memory_free(&a);
 
   // Broken invariants are reported, and the caller goes on.
@@ -155,8 +151,7 @@ TEST(Ptrh, FailingOperationsAndBrokenInvariantsLeaveTheDocumentedStates) {
   b->count = -5;  // a negative count and a missing whole: reported, still counted
   b->shared.whole = nullptr;
   EXPECT_EQ(cstd_ptrh_assignShared(&handle, nullptr), CSYS_OK);
-  EXPECT_EQ(asserts.count(), 3u);
-  EXPECT_EQ(b->count, -6);
+  EXPECT_EQ(std::pair(asserts.count(), b->count), std::pair(size_t{3}, -6));
 
   // A decrement that claims 0 while the count is not: the release is reported, and runs.
   const cstd_shared_vtable lying{kTable.release, kTable.increment,
@@ -166,8 +161,7 @@ TEST(Ptrh, FailingOperationsAndBrokenInvariantsLeaveTheDocumentedStates) {
                                  }};
   b->shared = {&lying, b, 0, &b->shared.ownCount, 0};
   ASSERT_EQ(cstd_ptrh_construct(&handle, &b->shared), CSYS_OK);
-  EXPECT_EQ(cstd_ptrh_destruct(&handle), CSYS_OK);
-  EXPECT_EQ(g_log.frees, 1);
+  EXPECT_EQ((std::pair{cstd_ptrh_destruct(&handle), g_log.frees}), std::pair(CSYS_OK, 1));
   EXPECT_EQ(cstd_ptrh_detach(nullptr), CSYS_OK);  // a programming error: reported
   EXPECT_EQ(asserts.count(), 5u);
 }
@@ -213,15 +207,13 @@ TEST(Vector, RefusedCallsGiveTheirStatusAndChangeNothing) {
   };
   for (const auto& [status, expected] : statuses) EXPECT_EQ(status, expected);
   EXPECT_EQ(std::memcmp(&v, &before, sizeof v), 0);
-  EXPECT_EQ(got, nullptr);
-  EXPECT_EQ(g_asked, INT64_C(0x100020001));
-  EXPECT_EQ(asserts.count(), 8u);
+  EXPECT_EQ(std::tuple(got, g_asked, asserts.count()),
+            (std::tuple<void*, int64_t, size_t>(nullptr, INT64_C(0x100020001), 8)));
   // A size beyond 32 bits, on a record that only claims it: begin is stored, the size is not.
   cstd_vector_ huge{INT64_C(1) << 31, INT64_C(1) << 31, 1, e, e, nullptr, v.mtable};
   int32_t size32 = 7;
   EXPECT_EQ(cstd_vector__getBeginSize32(&huge, &got, &size32), CSYS_E_FAIL);
-  EXPECT_EQ(got, e);
-  EXPECT_EQ(size32, 7);
+  EXPECT_EQ(std::pair(got, size32), (std::pair<void*, int32_t>(e, 7)));
   EXPECT_EQ(cstd_vector__destruct(&v) | cstd_vector__destruct(&w), CSYS_OK);
 }
 
