@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -271,13 +270,21 @@ csys_status vectors() {
   return status;
 }
 
-// The vector of thread handles: each element holds a reference on the current thread's record.
-csys_status threadVectors() {
+// The vector of thread handles (each element holds a reference on the current thread's record),
+// and the current thread's work state with a shared context.
+csys_status threadVectorsAndWorkState() {
   csys_thread self{};
   CSYS_RETURN_IF_FAILED(PMT(csys_thread_constructCurrent)(&self));
   cstd_vector_csys_thread v[8] = {};
   const csys_thread pair[2] = {self, self};
   csys_thread *p = nullptr, *q = nullptr;
+  cstd_shared block{};
+  static constexpr cstd_shared_vtable kKeep{[](void**, uintptr_t) { return CSYS_OK; },
+                                            cstd_shared_increment_default,
+                                            cstd_shared_decrement_default};
+  const cstd_shared_initParams params{0, nullptr, &kKeep};
+  cstd_ptrh context{}, out{};
+  const cstd_ptrh empty{};
   // The elements have a destructor: construction without initialising them is refused.
   const auto refused = [](csys_status s) { return expect(s, CSYS_E_FAIL); };
   csys_status status = seq(
@@ -298,7 +305,16 @@ csys_status threadVectors() {
       TV(getElementSize, &v[5], ignored), TV(getBeginEndConst, &v[5], ignored, ignored),
       TV(getBeginConst, &v[5], ignored), TV(getBeginSizeConst, &v[5], ignored, ignored),
       TV(getBeginSize32Const, &v[5], ignored, ignored), TV(getElementConst, &v[5], 0, ignored),
-      TV(clear, &v[5]), TV(clearAndFreeMemory, &v[7]));
+      TV(clear, &v[5]), TV(clearAndFreeMemory, &v[7]),
+      CALL(cstd_shared_initCustom, &block, &block, &params), PTRH(construct, &context, &block),
+      PTRH(construct, &out, nullptr), THREAD(setIsWorkerThread, &self, 1, 3, &context),
+      THREAD(setUseWorkManager, &self, 1), THREAD(getUseWorkManager, &self, ignored),
+      THREAD(setWorkThreadGroup, &self, &context), THREAD(getWorkThreadGroup, &self, &out),
+      THREAD(getWorkState, &self, ignored, ignored, ignored, ignored, &out),
+      CALL(csys_threadGetCurrentThreadWorkState, ignored, ignored, ignored, ignored, &out));
+  status = first({status, csys_thread_setIsWorkerThread(&self, 0, 0, nullptr),
+                  csys_thread_setWorkThreadGroup(&self, &empty), cstd_ptrh_destruct(&out),
+                  cstd_ptrh_destruct(&context)});
   for (cstd_vector_csys_thread& each : v) {
     status = first({status, PMT(cstd_vector_csys_thread_destruct)(&each)});
   }
@@ -452,31 +468,6 @@ csys_status threads() {
                 PMT(csys_thread_destruct)(&t)});
 }
 
-// Work state of the current thread with a shared context.
-csys_status workState() {
-  csys_thread self{};
-  cstd_shared block{};
-  static constexpr cstd_shared_vtable kKeep{[](void**, uintptr_t) { return CSYS_OK; },
-                                            cstd_shared_increment_default,
-                                            cstd_shared_decrement_default};
-  const cstd_shared_initParams params{0, nullptr, &kKeep};
-  cstd_ptrh context{}, out{};
-  const csys_status status =
-      seq(CALL(cstd_shared_initCustom, &block, &block, &params), PTRH(construct, &context, &block),
-          PTRH(construct, &out, nullptr), THREAD(constructCurrent, &self),
-          THREAD(setIsWorkerThread, &self, 1, 3, &context), THREAD(setUseWorkManager, &self, 1),
-          THREAD(getUseWorkManager, &self, ignored), THREAD(setWorkThreadGroup, &self, &context),
-          THREAD(getWorkThreadGroup, &self, &out),
-          THREAD(getWorkState, &self, ignored, ignored, ignored, ignored, &out),
-          CALL(csys_threadGetCurrentThreadWorkState, ignored, ignored, ignored, ignored, &out));
-  const cstd_ptrh empty{};
-  const bool made = self.handle.rep != nullptr;
-  return first({status, made ? csys_thread_setIsWorkerThread(&self, 0, 0, nullptr) : CSYS_OK,
-                made ? csys_thread_setWorkThreadGroup(&self, &empty) : CSYS_OK,
-                cstd_ptrh_destruct(&out), cstd_ptrh_destruct(&context),
-                csys_thread_destruct(&self)});
-}
-
 // A library thread that waits until released, for attention across threads. It waits outside
 // the library, so that no injected failure can keep it waiting.
 struct Parked {
@@ -555,8 +546,16 @@ csys_status timers() {
              CALL(csys_timerTicksPerSecond_convertToDouble, &perSecond, ignored));
 }
 
-// Processor and OS information, files, base64.
+// Processor and OS information, files, base64, and the version resource an assertion report
+// takes its built-in version text from.
 csys_status platform() {
+  static const std::string dll = [] {
+    const std::string dir = makeTempDir();
+    writeFile(dir + "/version.dll",
+              buildPeWithResource(buildVersionResource({{1000, 0, 0, 0}, {{"ProductName", "P"}}})));
+    return dir + "/version.dll";
+  }();
+  cstd_versionInfo info{};
   csys_cpuinfo cpu{};
   csys_osinfo os{};
   char path[256], line[16];
@@ -576,7 +575,8 @@ csys_status platform() {
           FILES(OpenW, wide.c_str(), L"rb", &file), CALL(csec_base64_encode, 4, bytes, &text),
           CALL(csec_base64_encodeToDest, 4, bytes, sizeof line, line),
           CALL(csec_base64_decodeToDest, line, &length, out),
-          CALL(csec_base64_decode, text, &length, &decoded));
+          CALL(csec_base64_decode, text, &length, &decoded),
+          [&] { return cstd_assert_readVersionResource(dll.c_str(), &info); });
   std::remove(path);
   return first({status, PMT(csys_fileCloseNoFail)(&file), csys_memory_free(&text),
                 csys_memory_free(&decoded)});
@@ -609,8 +609,9 @@ csys_status diagnostics() {
                 csys_log_installSystemLog(nullptr, nullptr), csys_printfASetHooks(nullptr)});
 }
 
-// Cleanup frames and resource tracking through the exported interface.
+// Cleanup frames, resource tracking and shutdown registrations through the exported interface.
 csys_status cleanupAndTracking() {
+  static int runs = 0;
   csys_cleanupEntry entries[2];
   int32_t n = 0, leaks = 0, valid = 0;
   csys_status status = CSYS_OK;
@@ -636,26 +637,9 @@ csys_status cleanupAndTracking() {
       CALL(csys_resourceId_getCount, &rid, kUse, &n),
       CALL(csys_resourceId_logAction, &rid, kUse, -1),
       CALL(csys_resourceReportLeaks, 0, &leaks, &valid),
-      CALL(csys_resourceSetLeakTrackingEnabled, 1), CALL(csys_resourceSetReportLeaksAtShutdown, 0));
-}
-
-csys_status shutdownRegistrations() {
-  static int runs = 0;
-  return seq(CALL(csys_shutdown_register, count, &runs),
-             CALL(csys_shutdown_registerEarly, count, &runs),
-             CALL(csys_shutdownPostponementIncrement), CALL(csys_shutdownPostponementDecrement));
-}
-
-// The built-in version text of an assertion report comes from a module's version resource.
-csys_status versionResource() {
-  static const std::string file = [] {
-    const std::string dir = makeTempDir();
-    writeFile(dir + "/version.dll",
-              buildPeWithResource(buildVersionResource({{1000, 0, 0, 0}, {{"ProductName", "P"}}})));
-    return dir + "/version.dll";
-  }();
-  cstd_versionInfo info{};
-  return cstd_assert_readVersionResource(file.c_str(), &info);
+      CALL(csys_resourceSetLeakTrackingEnabled, 1), CALL(csys_resourceSetReportLeaksAtShutdown, 0),
+      CALL(csys_shutdown_register, count, &runs), CALL(csys_shutdown_registerEarly, count, &runs),
+      CALL(csys_shutdownPostponementIncrement), CALL(csys_shutdownPostponementDecrement));
 }
 
 // A scenario constructs, uses and takes down again; it returns the first failure it met and,
@@ -670,26 +654,23 @@ struct Scenario {
 };
 const Scenario kScenarios[] = {
     {"memory", memory, false},
-    {"shared handles", sharedHandles, false},
-    {"counts and rep handles", counts, false},
+    {"shared_handles", sharedHandles, false},
+    {"counts_rep_handles_and_type_checks", counts, false},
     {"vectors", vectors, false},
-    {"thread vectors", threadVectors, false},
+    {"thread_vectors_and_work_state", threadVectorsAndWorkState, false},
     {"mutexes", mutexes, true},
-    {"unnamed semaphore and event", [] { return semaphoresAndEvents(false); }, true},
-    {"named semaphore and event", [] { return semaphoresAndEvents(true); }, true},
-    {"critical sections", criticalSections, true},
-    {"once, atomics and the API mutex", onceAndAtomics, true},
+    {"unnamed_semaphore_and_event", [] { return semaphoresAndEvents(false); }, true},
+    {"named_semaphore_and_event", [] { return semaphoresAndEvents(true); }, true},
+    {"critical_sections", criticalSections, true},
+    {"once_atomics_and_the_API_mutex", onceAndAtomics, true},
     // A started thread whose own set-up fails cannot report to anyone: the library asserts
     // and the function never runs.
     {"threads", threads, true, true, {CSYS_E_THREAD_NOT_STARTED}},
-    {"work state", workState, false},
     {"attention", attention, false, true},  // starts a thread too
     {"timers", timers, true},
-    {"platform, files and base64", platform, true},
+    {"platform_files_base64_and_a_version_resource", platform, true},
     {"diagnostics", diagnostics, true, true},  // asserts on purpose
-    {"cleanup frames and tracking", cleanupAndTracking, false},
-    {"shutdown registrations", shutdownRegistrations, false},
-    {"version resource", versionResource, true},
+    {"cleanup_frames_tracking_and_shutdown_registrations", cleanupAndTracking, false},
 };
 
 int32_t openFrames() {
@@ -879,13 +860,7 @@ TEST_P(Sweep, Failures) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, Sweep, testing::Range<size_t>(0, std::size(kScenarios)),
-                         [](const testing::TestParamInfo<size_t>& param) {
-                           std::string name = kScenarios[param.param].name;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         [](const auto& param) { return kScenarios[param.param].name; });
 
 // Shutdown runs once per process: each run is a process of its own, after a warm-up that leaves
 // the library with registrations and objects to take down. Exit codes: 0 a failure was injected
