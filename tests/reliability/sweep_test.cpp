@@ -376,25 +376,43 @@ csys_status criticalSections() {
                 csys_criticalSection_destruct(&cs[1]), PMT(csys_criticalSection2_destruct)(&cs2)});
 }
 
-// Once-initialization, the singleton lock, atomics, the API mutex.
-csys_status onceAndAtomics() {
+// Once-initialization, the singleton lock, atomics, sleep, timers, the API mutex.
+csys_status onceAtomicsAndTimers() {
   int32_t flag = 0, value = 0;
   static int32_t singletonFlag = 0;
   int runs = 0;
-  void* slot = nullptr;
-  void* other = &value;
+  void *slot = nullptr, *other = &value;
   static csys_criticalSection singleton{};  // destructed at shutdown once constructed
   csys_apiMutex am{};
-  CSYS_RETURN_IF_FAILED(seq(CALL(csys_initializeOnce, count, &runs, &flag),
-                            CS(constructSingleton, &singleton, &singletonFlag),
-                            CALL(csys_atomicIncrement, &value, &value),
-                            CALL(csys_atomicDecrement, &value, nullptr),
-                            CALL(csys_atomicExchange, &value, 3, &value),
-                            CALL(csys_atomicExchangePtr, &slot, &other), CALL(csys_sleep, 0.0)));
-  CSYS_RETURN_IF_FAILED(PMT(csys_apiMutex_construct)(&am, 1, 0));
-  const csys_status locked = first(
-      {PMT(csys_apiMutex_wait)(&am, 0), PMT(csys_apiMutex_unlock)(&am), csys_apiMutex_unlock(&am)});
-  return first({locked, PMT(csys_apiMutex_destruct)(&am)});
+  csys_timer t{}, c{};
+  csys_timerTicks a{}, b{}, sum{};
+  csys_timerTicksPerSecond perSecond = 0;
+  csys_timerTime time = 0;
+  return seq(
+      CALL(csys_initializeOnce, count, &runs, &flag),
+      CS(constructSingleton, &singleton, &singletonFlag),
+      CALL(csys_atomicIncrement, &value, &value), CALL(csys_atomicDecrement, &value, nullptr),
+      CALL(csys_atomicExchange, &value, 3, &value), CALL(csys_atomicExchangePtr, &slot, &other),
+      CALL(csys_sleep, 0.0), TIMER(init, &t, 1), TIMER(initScaledProcessorCycles, &c, 0),
+      TIMER(start, &c), TIMER(stop, &t), TIMER(getIsRunning, &c, ignored), TIMER(setCount, &t, 2),
+      TIMER(getCount, &t, ignored), TIMER(getRawTicks, &t, &a), TIMER(getRawSystemTicks, &b),
+      TIMER(getTicks, &t, &a), TIMER(getTicksDouble, &t, ignored), TIMER(getSeconds, &t, &time),
+      TIMER(getSecondsDouble, &t, ignored), TIMER(getMilliseconds, &t, &time),
+      TIMER(getMillisecondsDouble, &t, ignored), TIMER(getMicroseconds, &t, &time),
+      TIMER(getMicrosecondsDouble, &t, ignored), TIMER(getTimerTicksPerSecond, &c, &perSecond),
+      TIMER(reset, &c), CALL(csys_timerTicks_initZero, &a),
+      CALL(csys_timerTicks_initAdd, &sum, &a, &b),
+      CALL(csys_timerTicks_initSubtract, &sum, &sum, &a),
+      CALL(csys_timerTicks_convertToDouble, &sum, ignored),
+      CALL(csys_timerTicks_getElapsedMillisecondsDouble, &a, &b, ignored),
+      CALL(csys_timerTime_convertToDouble, &time, ignored),
+      CALL(csys_timerTicksPerSecond_convertToDouble, &perSecond, ignored),
+      CALL(csys_apiMutex_construct, &am, 1, 0), [&] {
+        const csys_status locked =
+            first({PMT(csys_apiMutex_wait)(&am, 0), PMT(csys_apiMutex_unlock)(&am),
+                   csys_apiMutex_unlock(&am)});
+        return first({locked, PMT(csys_apiMutex_destruct)(&am)});
+      });
 }
 
 // A thread's values, cleanups, work state and attention, in a thread the library starts.
@@ -473,11 +491,8 @@ csys_status threads() {
 struct Parked {
   csys_thread thread{};
   std::atomic<bool> ending{false};
-  static uint32_t park(void* self) {
-    static_cast<Parked*>(self)->ending.wait(false);
-    return 0;
-  }
   csys_status start() {
+    const auto park = [](void* self) { return static_cast<Parked*>(self)->ending.wait(false), 0u; };
     const csys_status status =
         seq(THREAD(construct, &thread), THREAD(create, park, this, nullptr, &thread));
     return CSYS_FAILED(status) ? first({status, end()}) : status;
@@ -497,8 +512,7 @@ csys_status attention() {
   cstd_ptrh data{};
   CSYS_RETURN_IF_FAILED(parked.start());
   const csys_attentionCheckFunc never = [](void*, csys_attentionResult* result) {
-    *result = {0, 0};
-    return CSYS_OK;
+    return *result = {0, 0}, CSYS_OK;
   };
   const auto detach = [&] { return csys_attentionTag_detach(&tag); };
   const csys_status status = seq(
@@ -523,27 +537,6 @@ csys_status attention() {
   return first({status, csys_attentionTag_detach(&tag), PMT(csys_attentionTag_destruct)(&tag),
                 csys_attentionTag_detachAndDestruct(&other), cstd_ptrh_destruct(&data),
                 csys_thread_destruct(&self), parked.end()});
-}
-
-csys_status timers() {
-  csys_timer t{}, c{};
-  csys_timerTicks a{}, b{}, sum{};
-  csys_timerTicksPerSecond perSecond = 0;
-  csys_timerTime time = 0;
-  return seq(TIMER(init, &t, 1), TIMER(initScaledProcessorCycles, &c, 0), TIMER(start, &c),
-             TIMER(stop, &t), TIMER(getIsRunning, &c, ignored), TIMER(setCount, &t, 2),
-             TIMER(getCount, &t, ignored), TIMER(getRawTicks, &t, &a), TIMER(getRawSystemTicks, &b),
-             TIMER(getTicks, &t, &a), TIMER(getTicksDouble, &t, ignored),
-             TIMER(getSeconds, &t, &time), TIMER(getSecondsDouble, &t, ignored),
-             TIMER(getMilliseconds, &t, &time), TIMER(getMillisecondsDouble, &t, ignored),
-             TIMER(getMicroseconds, &t, &time), TIMER(getMicrosecondsDouble, &t, ignored),
-             TIMER(getTimerTicksPerSecond, &c, &perSecond), TIMER(reset, &c),
-             CALL(csys_timerTicks_initZero, &a), CALL(csys_timerTicks_initAdd, &sum, &a, &b),
-             CALL(csys_timerTicks_initSubtract, &sum, &sum, &a),
-             CALL(csys_timerTicks_convertToDouble, &sum, ignored),
-             CALL(csys_timerTicks_getElapsedMillisecondsDouble, &a, &b, ignored),
-             CALL(csys_timerTime_convertToDouble, &time, ignored),
-             CALL(csys_timerTicksPerSecond_convertToDouble, &perSecond, ignored));
 }
 
 // Processor and OS information, files, base64, and the version resource an assertion report
@@ -642,8 +635,7 @@ csys_status cleanupAndTracking() {
       CALL(csys_shutdownPostponementIncrement), CALL(csys_shutdownPostponementDecrement));
 }
 
-// A scenario constructs, uses and takes down again; it returns the first failure it met and,
-// whatever failed, leaves nothing acquired.
+// A scenario returns the first failure it met and, whatever failed, leaves nothing acquired.
 struct Scenario {
   const char* name;
   csys_status (*run)();
@@ -662,31 +654,14 @@ const Scenario kScenarios[] = {
     {"unnamed_semaphore_and_event", [] { return semaphoresAndEvents(false); }, true},
     {"named_semaphore_and_event", [] { return semaphoresAndEvents(true); }, true},
     {"critical_sections", criticalSections, true},
-    {"once_atomics_and_the_API_mutex", onceAndAtomics, true},
-    // A started thread whose own set-up fails cannot report to anyone: the library asserts
-    // and the function never runs.
+    {"once_atomics_timers_and_the_API_mutex", onceAtomicsAndTimers, true},
+    // A started thread whose own set-up fails cannot report: the library asserts instead.
     {"threads", threads, true, true, {CSYS_E_THREAD_NOT_STARTED}},
     {"attention", attention, false, true},  // starts a thread too
-    {"timers", timers, true},
     {"platform_files_base64_and_a_version_resource", platform, true},
     {"diagnostics", diagnostics, true, true},  // asserts on purpose
     {"cleanup_frames_tracking_and_shutdown_registrations", cleanupAndTracking, false},
 };
-
-int32_t openFrames() {
-  int32_t leaks = -1, valid = 0;
-  csys_cleanupReportLeaks(0, &leaks, &valid);
-  return leaks;
-}
-
-long openDescriptors() {
-#if defined(_WIN32)
-  return 0;
-#else
-  const std::filesystem::directory_iterator entries("/proc/self/fd");
-  return std::distance(begin(entries), end(entries));
-#endif
-}
 
 #if !defined(_WIN32)
 // A name whose file outlived a failure (a process letting go cannot always tell whether it may
@@ -721,13 +696,20 @@ const AssertCapture* g_asserts = nullptr;
 enum { kAttention, kAsserts, kFrames, kSums, kHandles, kDescriptors };
 using State = std::array<long, 6>;
 State now() {
-  return {attentionEntries(), static_cast<long>(g_asserts->count()),   openFrames(),
-          leakRecords(),      static_cast<long>(os_openHandleCount()), openDescriptors()};
+  int32_t frames = -1, valid = 0;
+  csys_cleanupReportLeaks(0, &frames, &valid);
+#if defined(_WIN32)
+  const long descriptors = 0;
+#else
+  const std::filesystem::directory_iterator fds("/proc/self/fd");
+  const long descriptors = std::distance(begin(fds), end(fds));
+#endif
+  return {attentionEntries(), static_cast<long>(g_asserts->count()),   frames,
+          leakRecords(),      static_cast<long>(os_openHandleCount()), descriptors};
 }
 
-// `injected`: the failure the run may pass up, CSYS_OK when it met none. The library makes some
-// objects on first use and keeps them: until they exist (`settled`), the outstanding sums and the
-// open OS objects and descriptors may change.
+// `injected`: the failure the run may pass up, CSYS_OK if none. Until the library's own objects
+// exist (`settled`), the outstanding sums and the open OS objects and descriptors may change.
 void check(const Scenario& scenario, const State& before, csys_status status, csys_status injected,
            bool settled) {
   const auto& allowed = scenario.passesUp;
@@ -765,9 +747,8 @@ void settle() {
   g_names.clear();
 }
 
-// Leak tracking keeps its records in 256 buckets that grow as needed. Filling every bucket up
-// (with records far above the ids objects draw) makes each new record of a run an allocation
-// that can fail.
+// Leak tracking keeps its records in 256 buckets that grow as needed. Filling every bucket (with
+// ids far above those objects draw) makes each new record of a run an allocation that can fail.
 std::vector<csys_resourceId> g_fillers;
 void starveTracking() {
   constexpr int32_t kBuckets = 256, kFillerIds = kBuckets * 4096;
@@ -794,9 +775,8 @@ struct Fault {
   bool starved = false;
 };
 
-// Runs the scenario with its 1st, 2nd, ... point failing until a run meets none, and checks every
-// run. A run that met an OS failure may pass up any failure (it has many faces). Returns the
-// points.
+// Runs the scenario with its 1st, 2nd, ... point failing until a run meets none; returns the
+// points. A run that met an OS failure may pass up any failure (it has many faces).
 int sweepPoints(const Scenario& scenario, const Fault& fault, bool settled) {
   const bool allocation = fault.osCall == kAllocation;
   for (uint32_t n = 1; n < 1000; ++n) {
@@ -806,12 +786,9 @@ int sweepPoints(const Scenario& scenario, const Fault& fault, bool settled) {
     csys_memory_setOutOfMemoryOnce(!fault.persistent);
     countOsLocks();
     const State before = now();
-    if (allocation) {
-      csys_memory_allocCountReset();
-      csys_memory_allocCountSetOutOfMemory(n);
-    } else {
-      failOsCall(fault.osCall, static_cast<int>(n), fault.persistent);
-    }
+    csys_memory_allocCountReset();
+    csys_memory_allocCountSetOutOfMemory(allocation ? n : 0);
+    if (!allocation) failOsCall(fault.osCall, static_cast<int>(n), fault.persistent);
     const csys_status status = scenario.run();
     uint32_t used = 0;
     csys_memory_allocCountSetOutOfMemory(0);
@@ -819,11 +796,8 @@ int sweepPoints(const Scenario& scenario, const Fault& fault, bool settled) {
     const bool injected = allocation ? used >= n : injectedOsFailures() > 0;
     restoreOsCalls();
     csys_memory_setOutOfMemoryOnce(false);
-    check(scenario, before, status,
-          !injected    ? CSYS_OK
-          : allocation ? CSYS_E_OUT_OF_MEMORY
-                       : status,
-          settled);
+    const csys_status allowed = !injected ? CSYS_OK : allocation ? CSYS_E_OUT_OF_MEMORY : status;
+    check(scenario, before, status, allowed, settled);
     if (!injected || testing::Test::HasFailure()) return static_cast<int>(n) - 1;
   }
   ADD_FAILURE() << "no run met no failure";
