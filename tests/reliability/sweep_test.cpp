@@ -212,16 +212,14 @@ using Block = void*;
 const cstd_vector_vtable kBlocks{
     [](void* e, const cstd_vector_mtable*) {
       *static_cast<Block*>(e) = nullptr;
-      return csys_memory_allocClear(8, static_cast<Block*>(e));
+      return csys_memory_allocClear(8, e);
     },
-    [](void* e, const void* source) {
+    [](void* e, const void* s) {
       *static_cast<Block*>(e) = nullptr;
-      return csys_memory_clone(8, *static_cast<const Block*>(source), static_cast<Block*>(e));
+      return csys_memory_clone(8, *static_cast<const Block*>(s), e);
     },
-    [](void* e, const void* source) {
-      return csys_memory_clone(8, *static_cast<const Block*>(source), static_cast<Block*>(e));
-    },
-    [](void* e) { return csys_memory_free(static_cast<Block*>(e)); }, -1};
+    [](void* e, const void* s) { return csys_memory_clone(8, *static_cast<const Block*>(s), e); },
+    [](void* e) { return csys_memory_free(e); }, -1};
 const cstd_vector_mtable kLibraryMemory{csys_memory_alloc_internal, csys_memory_realloc_internal,
                                         csys_memory_free_internal};
 
@@ -416,10 +414,9 @@ uint32_t inThread(void* job) {
   auto& [status, cleanups] = *static_cast<std::pair<csys_status, int>*>(job);
   csys_attentionTag tag{};
   void* block = nullptr;
-  const auto noDestructor = [](void*) { return CSYS_OK; };
   status = seq(
       CALL(csys_threadLocal_alloc, &key, &keyFlag),
-      CALL(csys_threadLocal_setValueObj, key, 1, noDestructor),
+      CALL(csys_threadLocal_setValueObj, key, 1, [](void*) { return CSYS_OK; }),
       [&] { return csys_memory_alloc(8, &block); },
       [&] {
         const csys_status set =
@@ -570,12 +567,10 @@ csys_status diagnostics() {
   FILE* out = nullptr;
   const csys_log_systemEventFunc event = [](uint32_t, uint32_t, uintptr_t) { return CSYS_OK; };
   const auto version = [](char* buffer) { return std::strcpy(buffer, "sweep"), CSYS_OK; };
+  const auto quiet = [](FILE*, const char*, va_list) { return 0; };
   const csys_status status = seq(
       CALL(csys_printfAHooks_init, &hooks),
-      [&] {
-        hooks.printHook = [](FILE*, const char*, va_list) { return 0; };
-        return PMT(csys_printfASetHooks)(&hooks);
-      },
+      [&] { return hooks.printHook = quiet, PMT(csys_printfASetHooks)(&hooks); },
       CALL(csys_printfGetOutput, &out), CALL(csys_printfSetOutput, out),
       CALL(csys_printfA, "%d", 1),
       [&] { return PMT(cfSetDiagStream)([](const char*) { return 0; }), CSYS_OK; },
