@@ -1,20 +1,34 @@
-// Unnamed kernel objects and threads of the OS layer where the core never reaches: exact last
-// errors, counts above one with previous counts, wait-any on several objects, the handle of a
-// thread nobody told the layer about, priorities Windows refuses, an unset slot. The core's tests
-// (tests/sync, tests/thread) prove through its statuses what callers see.
+// The OS layer's kernel objects where the library's tests (tests/sync, tests/thread) and the name
+// fuzzer do not reach: exact last errors, counts above one, wait-any, and on Linux names,
+// processes killed at the worst moments, creation races and a robust mutex closed while held.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
 #include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "os/os.h"
+#include "support/names.h"
 #include "support/platform.h"
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "os/posix/kernel_objects_internal.h"
+#include "os/posix/syscalls.h"
+#endif
 
 namespace {
 
+// Refusals the library's calls never make; the semaphore's count is kept.
 TEST(KernelObjectsOs, RefusalsSetTheirErrorAndChangeNothing) {
   os_handle semaphore = os_createSemaphore(0, 3, "");  // an empty name is no name
   os_handle mutex = os_createMutex(false, nullptr);
@@ -24,28 +38,27 @@ TEST(KernelObjectsOs, RefusalsSetTheirErrorAndChangeNothing) {
   EXPECT_TRUE(os_releaseSemaphore(semaphore, 2, &previous));
   EXPECT_EQ(previous, 0);
   const auto wait = [](uint32_t result) { return result != OS_WAIT_FAILED; };
-  os_handle withNull[] = {semaphore, nullptr};
+  os_handle withNull[] = {semaphore, nullptr}, withMutex[] = {semaphore, mutex};
   const std::pair<std::function<bool()>, uint32_t> refusals[] = {
-      {[] { return os_createSemaphore(2, 1, nullptr); }, OS_ERROR_INVALID_PARAMETER},
-      {[] { return os_createSemaphore(0, 0, nullptr); }, OS_ERROR_INVALID_PARAMETER},
-      {[] { return os_createSemaphore(-1, 1, nullptr); }, OS_ERROR_INVALID_PARAMETER},
-      {[&] { return os_releaseSemaphore(semaphore, 2, &previous); }, OS_ERROR_TOO_MANY_POSTS},
-      {[&] { return os_releaseSemaphore(semaphore, 0, nullptr); }, OS_ERROR_INVALID_PARAMETER},
-      {[&] { return os_releaseMutex(mutex); }, OS_ERROR_NOT_OWNER},
-      {[&] { return os_setEvent(semaphore); }, OS_ERROR_INVALID_HANDLE},
-      {[&] { return os_releaseMutex(semaphore); }, OS_ERROR_INVALID_HANDLE},
-      {[] { return os_closeHandle(nullptr); }, OS_ERROR_INVALID_HANDLE},
-      {[&] { return wait(os_waitForSingleObject(nullptr, 0)); }, OS_ERROR_INVALID_HANDLE},
-      {[&] { return wait(os_waitForAnyObject(2, withNull, 0)); }, OS_ERROR_INVALID_HANDLE},
-      {[&] { return wait(os_waitForAnyObject(0, &semaphore, 0)); }, OS_ERROR_INVALID_PARAMETER},
-      {[&] { return wait(os_waitForAnyObject(OS_MAXIMUM_WAIT_OBJECTS + 1, withNull, 0)); },
-       OS_ERROR_INVALID_PARAMETER},
-      {[] { return os_setCurrentThreadPriority(3); }, OS_ERROR_INVALID_PARAMETER},
-      {[] { return os_setCurrentThreadPriority(-3); }, OS_ERROR_INVALID_PARAMETER},
-      {[] { return os_setCurrentThreadPriority(6); }, OS_ERROR_INVALID_PARAMETER},
-      {[&] { return os_setThreadPriority(self, -7); }, OS_ERROR_INVALID_PARAMETER},
-      {[&] { return os_setThreadAffinityMask(self, uint64_t{1} << 63) != 0; },
-       OS_ERROR_INVALID_PARAMETER},
+    {[&] { return os_releaseSemaphore(semaphore, 0, nullptr); }, OS_ERROR_INVALID_PARAMETER},
+    {[&] { return os_setEvent(semaphore); }, OS_ERROR_INVALID_HANDLE},
+    {[&] { return os_releaseMutex(semaphore); }, OS_ERROR_INVALID_HANDLE},
+    {[] { return os_closeHandle(nullptr); }, OS_ERROR_INVALID_HANDLE},
+    {[&] { return wait(os_waitForSingleObject(nullptr, 0)); }, OS_ERROR_INVALID_HANDLE},
+    {[&] { return wait(os_waitForAnyObject(2, withNull, 0)); }, OS_ERROR_INVALID_HANDLE},
+    {[&] { return wait(os_waitForAnyObject(0, &semaphore, 0)); }, OS_ERROR_INVALID_PARAMETER},
+    {[&] { return wait(os_waitForAnyObject(OS_MAXIMUM_WAIT_OBJECTS + 1, withNull, 0)); },
+     OS_ERROR_INVALID_PARAMETER},
+#if !defined(_WIN32)
+    // On Linux a mutex is waited for alone.
+    {[&] { return wait(os_waitForAnyObject(2, withMutex, 0)); }, OS_ERROR_INVALID_PARAMETER},
+#endif
+    {[] { return os_setCurrentThreadPriority(3); }, OS_ERROR_INVALID_PARAMETER},
+    {[] { return os_setCurrentThreadPriority(-3); }, OS_ERROR_INVALID_PARAMETER},
+    {[] { return os_setCurrentThreadPriority(6); }, OS_ERROR_INVALID_PARAMETER},
+    {[&] { return os_setThreadPriority(self, -7); }, OS_ERROR_INVALID_PARAMETER},
+    {[&] { return os_setThreadAffinityMask(self, uint64_t{1} << 63) != 0; },
+     OS_ERROR_INVALID_PARAMETER},
   };
   for (size_t row = 0; row < std::size(refusals); ++row) {
     os_setLastError(0);
@@ -54,6 +67,8 @@ TEST(KernelObjectsOs, RefusalsSetTheirErrorAndChangeNothing) {
   }
   EXPECT_TRUE(os_releaseSemaphore(semaphore, 1, &previous));
   EXPECT_EQ(previous, 2);  // no refusal changed the count
+  EXPECT_EQ(os_waitForAnyObject(1, withMutex + 1, 0), OS_WAIT_OBJECT_0);
+  EXPECT_TRUE(os_releaseMutex(mutex));
   EXPECT_EQ(std::make_pair(os_getThreadPriority(self), os_getCurrentThreadPriority()),
             std::make_pair(-15, -15));
   for (os_handle handle : {semaphore, mutex, self}) os_closeHandle(handle);
@@ -69,12 +84,12 @@ TEST(KernelObjectsOs, RefusalsSetTheirErrorAndChangeNothing) {
 TEST(KernelObjectsOs, WaitAnyOnSemaphoresAndThreads) {
   os_handle objects[] = {os_createSemaphore(0, 1000000, nullptr),
                          os_createSemaphore(0, 1000000, nullptr)};
-  EXPECT_EQ(os_waitForAnyObject(2, objects, 25), OS_WAIT_TIMEOUT);
+  const auto waitAny = [&objects](uint32_t ms) { return os_waitForAnyObject(2, objects, ms); };
+  EXPECT_EQ(waitAny(25), OS_WAIT_TIMEOUT);
   os_releaseSemaphore(objects[1], 1, nullptr);
   os_releaseSemaphore(objects[0], 1, nullptr);
-  EXPECT_EQ(os_waitForAnyObject(2, objects, 0), OS_WAIT_OBJECT_0);
-  EXPECT_EQ(os_waitForAnyObject(2, objects, 0), OS_WAIT_OBJECT_0 + 1);
-  EXPECT_EQ(os_waitForAnyObject(2, objects, 0), OS_WAIT_TIMEOUT);
+  EXPECT_EQ((std::vector{waitAny(0), waitAny(0), waitAny(0)}),
+            (std::vector{OS_WAIT_OBJECT_0, OS_WAIT_OBJECT_0 + 1, OS_WAIT_TIMEOUT}));
   // Producers release both while consumers take from either: every unit is taken exactly once (a
   // lost wake-up hangs, a double hand-over leaves the count short).
   const int perThread = pmtsys_test::stressIterations(2000);  // system calls on Windows
@@ -85,14 +100,12 @@ TEST(KernelObjectsOs, WaitAnyOnSemaphoresAndThreads) {
       for (int i = 0; i < perThread; ++i) os_releaseSemaphore(objects[(i + t) % 2], 1, nullptr);
     });
     threads.emplace_back([&] {
-      for (int i = 0; i < perThread; ++i) {
-        consumed += os_waitForAnyObject(2, objects, OS_INFINITE) <= OS_WAIT_OBJECT_0 + 1;
-      }
+      for (int i = 0; i < perThread; ++i) consumed += waitAny(OS_INFINITE) <= OS_WAIT_OBJECT_0 + 1;
     });
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(consumed, 2 * perThread);
-  EXPECT_EQ(os_waitForAnyObject(2, objects, 0), OS_WAIT_TIMEOUT);
+  EXPECT_EQ(waitAny(0), OS_WAIT_TIMEOUT);
   uint32_t id = 0, adoptedId = 0;
   os_handle adopted = nullptr, started = os_beginThread(
                                    64 * 1024, [](void*) { return os_sleep(50), 0u; }, nullptr, &id);
@@ -107,14 +120,212 @@ TEST(KernelObjectsOs, WaitAnyOnSemaphoresAndThreads) {
     EXPECT_EQ(os_waitForSingleObject(thread, 0), OS_WAIT_OBJECT_0);
     EXPECT_TRUE(os_closeHandle(thread));
   }
-  // On Linux a mutex is waited for alone.
-  os_handle mixed[] = {objects[0], os_createMutex(false, nullptr)};
-#if !defined(_WIN32)
-  EXPECT_EQ(os_waitForAnyObject(2, mixed, 0), OS_WAIT_FAILED);
-  EXPECT_EQ(os_getLastError(), OS_ERROR_INVALID_PARAMETER);
-#endif
-  EXPECT_EQ(os_waitForAnyObject(1, mixed + 1, 0), OS_WAIT_OBJECT_0);
-  for (os_handle handle : {objects[0], objects[1], mixed[1]}) os_closeHandle(handle);
+  for (os_handle handle : objects) os_closeHandle(handle);
 }
+
+#if !defined(_WIN32)
+std::string testName(const std::string& tag) {
+  return pmtsys_test::uniqueName("pmt-os-" + tag);
+}
+
+// The last error after a call that must fail; ~0u when it succeeded.
+template <class Result>
+uint32_t errorOf(Result result) {
+  return result ? ~0u : os_getLastError();
+}
+
+// Whether the name's file is in /dev/shm.
+bool nameExists(const std::string& name) {
+  std::string file;
+  EXPECT_TRUE(os_posix::sharedMemoryName(name.c_str(), &file)) << name;
+  return std::filesystem::exists("/dev/shm" + file);
+}
+
+// One-byte messages between a parent and its children.
+struct Pipe {
+  int fds[2] = {-1, -1};
+  Pipe() { EXPECT_EQ(pipe(fds), 0); }
+  ~Pipe() { close(fds[0]), close(fds[1]); }
+  void post(char message = 'x') { EXPECT_EQ(write(fds[1], &message, 1), 1); }
+  char take(char message = 0) { return read(fds[0], &message, 1) == 1 ? message : '?'; }
+};
+
+Pipe* g_stopped;  // where a child stopped by a system-call hook tells (a hook cannot capture)
+
+// Runs `body` in a child process, whose exit code is its result.
+template <class Body>
+pid_t spawn(Body body) {
+  const pid_t pid = fork();
+  return pid == 0 ? _exit(body()), 0 : pid;
+}
+
+int exitCode(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Names keep their case and may hold '/'; "Local\\x" names "x"; names differing past the room of
+// a file name stay apart; named objects are waited for alone.
+TEST(NamedObjectsOs, NamesMapLikeWindows) {
+  const std::string base = testName("n");
+  const std::string longName = base + std::string(260 - base.size(), 'L');
+  const std::pair<std::vector<std::string>, uint32_t> creations[] = {
+      {{base, "P" + base.substr(1), "Global\\" + base, base + "/x", base + "%2Fx", longName,
+        longName.substr(0, 259) + "M"},
+       OS_ERROR_SUCCESS},
+      {{longName, "Local\\" + base}, OS_ERROR_ALREADY_EXISTS},
+      {{longName + "x", base + "\\x", "Local\\", "Global\\Local\\" + base},
+       OS_ERROR_INVALID_PARAMETER}};
+  std::vector<os_handle> handles;
+  for (const auto& [names, error] : creations) {
+    for (const std::string& name : names) {
+      os_setLastError(0);
+      handles.push_back(os_createEvent(true, false, name.c_str()));
+      EXPECT_EQ(os_getLastError(), error) << name;
+      EXPECT_EQ(handles.back() != nullptr, error != OS_ERROR_INVALID_PARAMETER) << name;
+      EXPECT_TRUE(handles.back() == nullptr || nameExists(name)) << name;
+    }
+  }
+  EXPECT_EQ(os_waitForAnyObject(2, handles.data(), 0), OS_WAIT_FAILED);
+  EXPECT_EQ(os_getLastError(), OS_ERROR_INVALID_PARAMETER);
+  for (os_handle handle : handles) os_closeHandle(handle);  // the refused ones are null
+  EXPECT_FALSE(nameExists(base) || nameExists(longName));
+}
+
+TEST(NamedObjectsOs, CreationRaceHasOneWinner) {
+  constexpr int kRacers = 8;
+  for (int round = 0; round < 5; ++round) {
+    const std::string name = testName("race");
+    Pipe start, created, finish;
+    std::vector<pid_t> children;
+    for (int i = 0; i < kRacers; ++i) {
+      children.push_back(spawn([&] {
+        start.take();
+        os_handle handle = os_createSemaphore(0, 1, name.c_str());
+        const uint32_t error = os_getLastError();
+        created.post();
+        finish.take();  // hold the handle until every racer has created
+        return !os_closeHandle(handle) ? 3 : error == OS_ERROR_SUCCESS ? 1 : 2;
+      }));
+    }
+    for (int i = 0; i < kRacers; ++i) start.post();
+    for (int i = 0; i < kRacers; ++i) created.take();
+    for (int i = 0; i < kRacers; ++i) finish.post();
+    int winners = 0;
+    for (const pid_t child : children) {
+      const int code = exitCode(child);
+      EXPECT_TRUE(code == 1 || code == 2) << code;
+      winners += code == 1;
+    }
+    EXPECT_EQ(winners, 1);
+    EXPECT_FALSE(nameExists(name));
+  }
+}
+
+// Processes killed with SIGKILL at the worst moments: while another process waits for the mutex
+// it owns (the waiter gets it, abandoned), while waiting on a semaphore (the count stays whole and
+// a live waiter in another process still gets it; the name goes with the last handle), and in the
+// middle of creating an object, its file locked and half built (the name is free again: an open
+// finds nothing and removes the file, a creation makes a new object).
+TEST(NamedObjectsOs, ProcessesKilledAtTheWorstMoments) {
+  const std::string m = testName("kill-m"), s = testName("kill-s"), c = testName("kill-c");
+  os_handle semaphore = os_createSemaphore(0, 10, s.c_str());
+  Pipe ready;
+  const pid_t owner = spawn([&] {
+    os_handle mutex = os_createMutex(true, m.c_str());
+    ready.post(mutex != nullptr ? 'y' : 'n');
+    os_sleep(OS_INFINITE);
+    return 0;
+  });
+  ASSERT_EQ(ready.take(), 'y');
+  const pid_t mutexWaiter = spawn([&] {
+    os_handle mutex = os_openMutex(m.c_str());
+    ready.post();
+    return os_waitForSingleObject(mutex, 20000) == OS_WAIT_ABANDONED_0 ? 0 : 1;
+  });
+  const pid_t deadWaiter = spawn([&] {
+    os_handle opened = os_openSemaphore(s.c_str());
+    ready.post();
+    os_waitForSingleObject(opened, OS_INFINITE);
+    return 1;
+  });
+  const pid_t creator = spawn([&] {
+    // Stops for good in the middle of building the object, its file write-locked.
+    g_stopped = &ready;
+    os_sys.mmap = [](void*, size_t, int, int, int, off_t) -> void* {
+      g_stopped->post();
+      for (;;) pause();
+    };
+    os_createSemaphore(1, 1, c.c_str());
+    return 1;
+  });
+  for (int i = 0; i < 3; ++i) ready.take();
+  os_sleep(50);  // most likely both waiters are blocked in their waits by now
+  for (const pid_t victim : {owner, deadWaiter, creator}) {
+    kill(victim, SIGKILL);
+    EXPECT_EQ(exitCode(victim), 128 + SIGKILL);
+  }
+  EXPECT_EQ(exitCode(mutexWaiter), 0);
+  const pid_t liveWaiter = spawn([&] {
+    os_handle opened = os_openSemaphore(s.c_str());
+    ready.post();
+    return os_waitForSingleObject(opened, 20000) == OS_WAIT_OBJECT_0 ? 0 : 1;
+  });
+  ready.take();
+  int32_t previous = -1;
+  EXPECT_TRUE(os_releaseSemaphore(semaphore, 2, &previous));
+  EXPECT_EQ(previous, 0);
+  EXPECT_EQ(exitCode(liveWaiter), 0);
+  // Opening another process's object fails with nothing left open when the mapping fails (the
+  // fault sweep fails every call within one process, where an open finds the mapping it has).
+  const pid_t unmapped = spawn([&] {
+    const auto files = [] {
+      return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto before = files();
+    os_sys.mmap = [](void*, size_t, int, int, int, off_t) { return errno = ENOMEM, MAP_FAILED; };
+    const uint32_t error = errorOf(os_openSemaphore(s.c_str()));
+    return error == OS_ERROR_NOT_ENOUGH_MEMORY && files() == before ? 0 : 1;
+  });
+  EXPECT_EQ(exitCode(unmapped), 0);
+  EXPECT_EQ(os_waitForSingleObject(semaphore, 0), OS_WAIT_OBJECT_0);
+  EXPECT_EQ(os_waitForSingleObject(semaphore, 0), OS_WAIT_TIMEOUT);
+  os_closeHandle(semaphore);
+  EXPECT_FALSE(nameExists(s));
+  EXPECT_TRUE(nameExists(c));
+  EXPECT_EQ(errorOf(os_openSemaphore(c.c_str())), OS_ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(nameExists(c));
+  os_handle created = os_createSemaphore(1, 1, c.c_str());
+  EXPECT_EQ(os_getLastError(), OS_ERROR_SUCCESS);
+  EXPECT_EQ(os_waitForSingleObject(created, 0), OS_WAIT_OBJECT_0);
+  os_closeHandle(created);
+  EXPECT_FALSE(nameExists(c));
+}
+
+// The last handle closes while another thread holds the mutex: the object stays (its memory is on
+// the holder's robust list), is abandoned when the holder ends, and goes with the next last close.
+TEST(NamedObjectsOs, MutexClosedWhileAnotherThreadHoldsIt) {
+  const std::string name = testName("held");
+  os_handle mutex = os_createMutex(false, name.c_str());
+  std::atomic<int> stage{0};
+  std::thread holder([&] {
+    os_waitForSingleObject(mutex, OS_INFINITE);
+    stage = 1;
+    while (stage != 2) os_sleep(1);
+  });
+  while (stage != 1) os_sleep(1);
+  EXPECT_TRUE(os_closeHandle(mutex));
+  stage = 2;
+  holder.join();
+  os_handle opened = os_openMutex(name.c_str());
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(os_waitForSingleObject(opened, 0), OS_WAIT_ABANDONED_0);
+  EXPECT_TRUE(os_releaseMutex(opened));
+  os_closeHandle(opened);
+  EXPECT_FALSE(nameExists(name));
+}
+
+#endif
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Version resources of synthesized PE files where the core's tests (tests/diag) and the fuzz
-// target do not reach: PE32, key matching, values cut to the buffer, the exact errors of missing
-// files, and "no version" as the answer to foreign and damaged files.
+// target do not reach: both image formats, key matching, values cut to the buffer, exact errors.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -28,9 +27,7 @@ const std::vector<uint8_t> kResource = buildVersionResource({{812, 10103, 4, 5},
 
 std::string query(const std::vector<uint8_t>& data, const char* path, size_t capacity = 64) {
   std::vector<char> buffer(capacity, 'x');
-  if (data.empty() || !os_versionQueryString(data.data(), path, buffer.data(), capacity)) {
-    return "<missing>";
-  }
+  if (!os_versionQueryString(data.data(), path, buffer.data(), capacity)) return "<missing>";
   return buffer.data();
 }
 
@@ -43,13 +40,12 @@ class VersionResourceTest : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
-  // Writes the file, then reads its size and data as a caller does; empty when either step
-  // fails, after checking that both fail with `error` (given room for any block).
-  std::vector<uint8_t> read(const std::vector<uint8_t>& bytes, uint32_t error = 0) const {
+  // Writes `bytes` as the file, then reads `path_ + suffix` as a caller does, size first: empty
+  // when both steps fail with `error` (the second given room for any block).
+  std::vector<uint8_t> read(const std::vector<uint8_t>& bytes, uint32_t error,
+                            const std::string& suffix = "") const {
     EXPECT_TRUE(writeFile(path_, bytes));
-    return readPath(path_, error);
-  }
-  static std::vector<uint8_t> readPath(const std::string& path, uint32_t error) {
+    const std::string path = path_ + suffix;
     os_setLastError(0);
     const uint32_t size = os_fileVersionInfoSize(path.c_str());
     EXPECT_EQ(size == 0 ? os_getLastError() : 0u, error);
@@ -66,28 +62,15 @@ class VersionResourceTest : public ::testing::Test {
   const std::string path_ = dir_ + "/orrinversn64.dll";
 };
 
-TEST_F(VersionResourceTest, MissingFilesAndBothImageFormats) {
-  readPath(path_, OS_ERROR_FILE_NOT_FOUND);
-  ASSERT_TRUE(writeFile(path_, {}));
-  readPath(path_ + "/orrinversn64.dll", OS_ERROR_PATH_NOT_FOUND);  // a file as directory
-  for (const auto format : {PeFormat::pe32Plus, PeFormat::pe32}) {
-    const std::vector<uint8_t> data = read(buildPeWithResource(kResource, format));
-    // Windows adds room for VerQueryValueA's conversion of the text to the ANSI code page.
-    ASSERT_GE(data.size(), kResource.size());
-    os_fixedFileInfo info{};
-    ASSERT_TRUE(os_versionQueryFixed(data.data(), &info));
-    EXPECT_EQ(info.productVersionMS, 0x032C2777u);  // the core checks the file version words
-    EXPECT_EQ(info.productVersionLS, 0x00040005u);
-    EXPECT_EQ(query(data, kProductName), "Orrin");
-  }
-}
-
-// Keys match without regard to case; values are UTF-8, cut whole characters at a time to fit.
-// Fixed information must carry its signature (the core's tests leave it out altogether).
-TEST(VersionQueryOs, KeysValuesAndFixedInfo) {
-  std::vector<uint8_t> data = kResource;
+// Keys match without regard to case; values are UTF-8, cut whole characters at a time to fit;
+// a capacity of 0 only tells whether the value exists. Fixed information must carry its
+// signature (the core's tests leave it out altogether).
+TEST_F(VersionResourceTest, MissingFilesBothImageFormatsKeysAndValues) {
+  EXPECT_TRUE(read({}, OS_ERROR_FILE_NOT_FOUND, ".none").empty());
+  EXPECT_TRUE(read({}, OS_ERROR_PATH_NOT_FOUND, "/orrinversn64.dll").empty());  // a file as folder
   const char* comments = "\\StringFileInfo\\040904B0\\Comments";
   const std::tuple<const char*, size_t, std::string> cases[] = {
+      {kProductName, 64, "Orrin"},
       {"\\stringfileinfo\\040904b0\\SPECIALBUILD", 64, "Prerelease"},
       {"\\StringFileInfo\\040704B0\\ProductName", 64, "<missing>"},
       {"\\StringFileInfo\\040904B0\\ProductNam", 64, "<missing>"},
@@ -97,14 +80,22 @@ TEST(VersionQueryOs, KeysValuesAndFixedInfo) {
       {comments, 4, "a\u00AE"},
       {comments, 7, "a\u00AE"},
   };
-  for (const auto& [path, capacity, expected] : cases) {
-    EXPECT_EQ(query(data, path, capacity), expected) << path << " " << capacity;
+  for (const auto format : {PeFormat::pe32Plus, PeFormat::pe32}) {
+    std::vector<uint8_t> data = read(buildPeWithResource(kResource, format), 0);
+    // Windows adds room for VerQueryValueA's conversion of the text to the ANSI code page.
+    ASSERT_GE(data.size(), kResource.size());
+    for (const auto& [path, capacity, expected] : cases) {
+      EXPECT_EQ(query(data, path, capacity), expected) << path << " " << capacity;
+    }
+    EXPECT_TRUE(os_versionQueryString(data.data(), kProductName, nullptr, 0));
+    os_fixedFileInfo info{};
+    ASSERT_TRUE(os_versionQueryFixed(data.data(), &info));
+    // The core checks the file version words.
+    EXPECT_EQ(std::make_pair(info.productVersionMS, info.productVersionLS),
+              std::make_pair(0x032C2777u, 0x00040005u));
+    data[40] ^= 1;  // the signature follows the 40-byte root header
+    EXPECT_FALSE(os_versionQueryFixed(data.data(), &info));
   }
-  // A capacity of 0 only tells whether the value exists.
-  EXPECT_TRUE(os_versionQueryString(data.data(), kProductName, nullptr, 0));
-  os_fixedFileInfo info{};
-  data[40] ^= 1;  // the signature follows the 40-byte root header
-  EXPECT_FALSE(os_versionQueryFixed(data.data(), &info));
 }
 
 // The rest checks the POSIX backend's own PE reader. On Windows the reader is version.dll's:
@@ -146,7 +137,7 @@ TEST_F(VersionResourceTest, ForeignDamagedShortAndChangedFilesAreRefused) {
     EXPECT_TRUE(read(file, OS_ERROR_RESOURCE_TYPE_NOT_FOUND).empty());
   }
   // A buffer one byte short is refused; so is a copy whose block changed after it was measured.
-  ASSERT_FALSE(read(valid).empty());
+  ASSERT_FALSE(read(valid, 0).empty());
   std::vector<uint8_t> data(4096);
   os_setLastError(0);
   const auto shortSize = static_cast<uint32_t>(kResource.size() - 1);
