@@ -1,25 +1,32 @@
 // Mutexes, semaphores, events and critical sections as callers see them, with the OS layer's last
-// errors where it refuses, down to the hold counts the leak report shows.
+// errors and the leak report's hold counts; once-initialization, the API mutex and sleep.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <future>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "cleanup/resource_tracking_internal.h"
+#include "csys_apiMutex.h"
+#include "csys_atomic.h"
 #include "csys_memory.h"
 #include "csys_sync.h"
 #include "os/os.h"
 #include "support/names.h"
+#include "support/os_faults.h"
 #include "support/report_capture.h"
 #include "support/tracking.h"
+#include "sync/once_internal.h"
 
 namespace {
 
@@ -32,17 +39,26 @@ class KernelObjects : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
 };
 
-uint32_t allocations() {
-  uint32_t value = 0;
-  csys_memory_allocCountGet(&value);
-  return value;
-}
-
 // What a wait reports as acquired; -1 when it fails.
 template <class Object>
 int32_t got(csys_status (*wait)(Object*, int32_t*), Object* object) {
   int32_t acquired = -1;
   return CSYS_FAILED(wait(object, &acquired)) ? -1 : acquired;
+}
+
+// Runs `body(0)` ... `body(count - 1)` in threads released at once.
+template <class Body>
+void race(int count, Body body) {
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back([&, t] {
+      while (!go.load()) std::this_thread::yield();
+      body(t);
+    });
+  }
+  go = true;
+  for (auto& thread : threads) thread.join();
 }
 
 template <class Body>
@@ -57,8 +73,6 @@ std::pair<csys_status, uint32_t> withError(csys_status status) {
   return {status, error};
 }
 
-// Refused arguments never reach the OS (its last error stays clear) and allocate nothing; what
-// the OS refuses is CSYS_E_OS with the OS's own error, and changes nothing.
 TEST_F(KernelObjects, RefusedArgumentsAndUnconstructedObjects) {
   int32_t untouched = 7, cleared = 7;
   csys_mutex m{}, unowned{};
@@ -67,7 +81,8 @@ TEST_F(KernelObjects, RefusedArgumentsAndUnconstructedObjects) {
   csys_criticalSection cs{};
   ASSERT_EQ(csys_mutex_construct(&unowned, 0, nullptr) | csys_semaphore_construct(&full, 1, 1),
             CSYS_OK);
-  const uint32_t allocated = allocations();
+  uint32_t allocated = 0, allocatedAfter = 0;
+  csys_memory_allocCountGet(&allocated);
   os_setLastError(0);
   using Row = std::pair<csys_status, uint32_t>;
   const std::vector<Row> rows = {
@@ -100,7 +115,8 @@ TEST_F(KernelObjects, RefusedArgumentsAndUnconstructedObjects) {
   }
   EXPECT_EQ(rows, expected);
   EXPECT_EQ(std::make_pair(untouched, cleared), std::make_pair(7, 0));
-  EXPECT_EQ(allocations(), allocated);
+  csys_memory_allocCountGet(&allocatedAfter);
+  EXPECT_EQ(allocatedAfter, allocated);
   EXPECT_TRUE(cs.os == nullptr && s.handle == nullptr);
   EXPECT_EQ((std::pair{got(csys_semaphore_waitTry, &full), got(csys_semaphore_waitTry, &full)}),
             std::make_pair(1, 0));
@@ -109,10 +125,8 @@ TEST_F(KernelObjects, RefusedArgumentsAndUnconstructedObjects) {
             CSYS_OK);
 }
 
-// On another thread, timed waits on a held mutex, an empty semaphore and an unset event end
-// unacquired and never early; a wait of its own is ended by the owner's release. It ends holding
-// the mutex twice, and the next waiter gets it abandoned without the dead owner's count.
-TEST_F(KernelObjects, TimedWaitsReleaseAndAbandonment) {
+// The other thread ends holding the mutex twice; the next waiter gets it without that count.
+TEST_F(KernelObjects, TimedWaitsNeverEndEarlyReleaseEndsOneAndAbandonmentPassesOn) {
   csys_mutex m{};
   csys_semaphore s{};
   csys_event e{};
@@ -157,31 +171,20 @@ TEST_F(KernelObjects, TimedWaitsReleaseAndAbandonment) {
             CSYS_OK);
 }
 
-// Starts `waiters` threads waiting on the event, sets it once, and counts who got through.
-int wokenBySingleSet(csys_event* e, int waiters) {
-  std::atomic<int> woken{0}, ready{0};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < waiters; ++i) {
-    threads.emplace_back([&] {
-      ++ready;
-      int32_t acquired = 0;
-      csys_event_waitTimeout(e, 500, &acquired);
-      woken += acquired;
-    });
-  }
-  while (ready.load() < waiters) std::this_thread::yield();
-  std::this_thread::sleep_for(milliseconds(50));  // let them block
-  csys_event_set(e);
-  for (auto& thread : threads) thread.join();
-  return woken.load();
-}
-
-// The manual one stays signalled until reset; the automatic one was consumed.
 TEST_F(KernelObjects, ManualResetReleasesAllAutoResetOne) {
   csys_event manual{}, autoReset{};
   ASSERT_EQ(csys_event_construct(&manual, 1, 0) | csys_event_construct(&autoReset, 0, 0), CSYS_OK);
-  EXPECT_EQ(wokenBySingleSet(&manual, 4), 4);
-  EXPECT_EQ(wokenBySingleSet(&autoReset, 4), 1);
+  for (const auto& [event, expected] : {std::pair{&manual, 4}, std::pair{&autoReset, 1}}) {
+    std::atomic<int> woken{0};
+    race(5, [&, event = event](int t) {
+      int32_t acquired = 0;
+      if (t == 4) std::this_thread::sleep_for(milliseconds(50));  // let the others block
+      EXPECT_EQ(t == 4 ? csys_event_set(event) : csys_event_waitTimeout(event, 500, &acquired),
+                CSYS_OK);
+      woken += acquired;
+    });
+    EXPECT_EQ(woken, expected);
+  }
   EXPECT_EQ(got(csys_event_waitTry, &manual), 1);
   ASSERT_EQ(csys_event_reset(&manual), CSYS_OK);
   EXPECT_EQ(got(csys_event_waitTry, &manual) + got(csys_event_waitTry, &autoReset), 0);
@@ -190,10 +193,7 @@ TEST_F(KernelObjects, ManualResetReleasesAllAutoResetOne) {
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
-// A taken name is refused without allowExisting (nothing left open) and opened with it (the
-// call's initial state ignored); another type's name and a missing name are refused; both
-// handles reach one object, and one opened by name may only wait.
-TEST_F(KernelObjects, NamedObjectsFollowTheExistingRules) {
+TEST_F(KernelObjects, NamedObjectsFollowTheExistingRulesAndOpenedOnesOnlyWait) {
   const std::string m = pmtsys_test::uniqueName("pmtsys.test.mutex"),
                     s = pmtsys_test::uniqueName("pmtsys.test.sem"),
                     e = pmtsys_test::uniqueName("pmtsys.test.event");
@@ -208,11 +208,7 @@ TEST_F(KernelObjects, NamedObjectsFollowTheExistingRules) {
   const csys_status refusals[] = {
       csys_mutex_constructNamed(&refusedMutex, m.c_str(), 0, 0, nullptr),
       csys_semaphore_constructNamed(&refusedSemaphore, s.c_str(), 0, 0, 2),
-      csys_event_constructNamed(&refusedEvent, e.c_str(), 0, 1, 0),
-      csys_mutex_constructNamed(&refusedMutex, e.c_str(), 1, 0, nullptr),
-      csys_event_constructNamedExists(&refusedEvent, s.c_str()),
-      csys_semaphore_constructNamedExists(&refusedSemaphore,
-                                          pmtsys_test::uniqueName("pmtsys.test.none").c_str())};
+      csys_event_constructNamed(&refusedEvent, e.c_str(), 0, 1, 0)};
   for (const csys_status status : refusals) EXPECT_EQ(status, CSYS_E_OS);
   EXPECT_TRUE(!refusedMutex.handle && !refusedSemaphore.handle && !refusedEvent.handle);
   owned = 7;
@@ -238,9 +234,7 @@ TEST_F(KernelObjects, NamedObjectsFollowTheExistingRules) {
   EXPECT_EQ(pmtsys_test::leakRecords(), 0);
 }
 
-// A protected function's failure leaves the section; the owner's first leave of two must not let
-// another thread in. (The stress test proves exclusion.)
-TEST_F(KernelObjects, CriticalSectionLeavesAfterProtectAndAsManyLeavesAsEntries) {
+TEST_F(KernelObjects, CriticalSectionLeftAfterAFailedProtectAndAfterAsManyLeavesAsEntries) {
   csys_criticalSection cs{};
   ASSERT_EQ(csys_criticalSection_constructSpin(&cs, 4000), CSYS_OK);
   int calls = 0;
@@ -251,11 +245,6 @@ TEST_F(KernelObjects, CriticalSectionLeavesAfterProtectAndAsManyLeavesAsEntries)
   EXPECT_EQ(csys_criticalSection_protect(&cs, failing, &calls), CSYS_E_FAIL);
   EXPECT_EQ(std::make_pair(calls, pmtsys_test::trackedCount(cs.resourceId, kWait)),
             std::make_pair(1, 0));
-  EXPECT_EQ(onAnotherThread([&] {
-              const int32_t acquired = got(csys_criticalSection_wait, &cs);
-              return csys_criticalSection_release(&cs) == CSYS_OK ? acquired : -1;
-            }),
-            1);
   csys_criticalSection_wait(&cs, nullptr);
   csys_criticalSection_wait(&cs, nullptr);
   std::atomic<bool> leftTwice{false};
@@ -297,17 +286,13 @@ TEST(TrackingCounts, ReportKeepsTheTableOrderAndCountsBalance) {
   for (auto& c : cs) ASSERT_EQ(csys_criticalSection_construct(&c), CSYS_OK);
   ASSERT_EQ(csys_mutex_construct(&m, 0, nullptr), CSYS_OK);
   csys_resourceSetLeakTrackingEnabled(1);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
-      for (int round = 0; round < 1000; ++round) {
-        for (auto* c : {&cs[0], &cs[1024], &cs[0]}) csys_criticalSection_wait(c, nullptr);
-        for (int k = 0; k < 4; ++k) (k < 2 ? csys_mutex_wait(&m, nullptr) : csys_mutex_unlock(&m));
-        for (auto* c : {&cs[0], &cs[1024], &cs[0]}) csys_criticalSection_release(c);
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  race(4, [&](int) {
+    for (int round = 0; round < 1000; ++round) {
+      for (auto* c : {&cs[0], &cs[1024], &cs[0]}) csys_criticalSection_wait(c, nullptr);
+      for (int k = 0; k < 4; ++k) (k < 2 ? csys_mutex_wait(&m, nullptr) : csys_mutex_unlock(&m));
+      for (auto* c : {&cs[0], &cs[1024], &cs[0]}) csys_criticalSection_release(c);
+    }
+  });
   const auto stranger = [&m] { return onAnotherThread([&m] { return csys_mutex_unlock(&m); }); };
   csys_criticalSection_wait(&cs[0], nullptr);
   csys_resourceSetLeakTrackingEnabled(0);
@@ -321,6 +306,185 @@ TEST(TrackingCounts, ReportKeepsTheTableOrderAndCountsBalance) {
   EXPECT_EQ(
       reported({cs[0].resourceId.id, cs[1024].resourceId.id, m.resourceId.id}),
       (std::vector<Line>{{0, 1, 1}, {0, 0, -1}, {1, 0, -1}, {2, 1, 1}, {2, 0, -1}, {2, 2, 1}}));
+}
+
+csys_apiMutex g_am{};
+std::string g_order;  // written by the owner of g_am only
+
+int32_t queued() {
+  int32_t acquired = 0, length = 0;
+  EXPECT_EQ(csys_mutex_wait(&g_am.lock, &acquired), CSYS_OK);
+  for (const csys_apiMutexWaiter* node = g_am.queue; node != nullptr; node = node->next) ++length;
+  EXPECT_EQ(csys_mutex_unlock(&g_am.lock), CSYS_OK);
+  return length;
+}
+
+int g_rounds = 1;  // more than one: the priority changes every round
+
+uint32_t take(void* name) {
+  for (int i = 0; i < g_rounds; ++i) {
+    const int32_t level = (i + *static_cast<const char*>(name)) % 3 * 3;
+    EXPECT_EQ(g_rounds == 1 ? CSYS_OK : csys_thread_setCurrentPriority(level), CSYS_OK);
+    EXPECT_EQ(csys_apiMutex_wait(&g_am, 0) | csys_apiMutex_wait(&g_am, 0), CSYS_OK);
+    g_order += static_cast<const char*>(name);
+    EXPECT_EQ(csys_apiMutex_unlock(&g_am) | csys_apiMutex_unlock(&g_am), CSYS_OK);
+  }
+  return 0;
+}
+
+// With `queue`, each thread is asleep in the queue before the next starts.
+void run(
+    csys_threadFunc func, std::vector<std::pair<const char*, int32_t>> threads, bool queue,
+    const std::function<void()>& meanwhile = [] {}) {
+  std::vector<csys_thread> handles(threads.size());
+  for (size_t i = 0; i < threads.size(); ++i) {
+    csys_threadCreateParams params{threads[i].second, CSYS_THREAD_STACK_DEFAULT, nullptr};
+    ASSERT_EQ(csys_thread_construct(&handles[i]), CSYS_OK);
+    ASSERT_EQ(csys_thread_create(func, const_cast<char*>(threads[i].first), &params, &handles[i]),
+              CSYS_OK);
+    while (queue && queued() <= static_cast<int32_t>(i)) csys_sleep(0.001);
+  }
+  meanwhile();
+  for (csys_thread& handle : handles) {
+    EXPECT_EQ(csys_thread_waitForTermination(&handle) | csys_thread_destruct(&handle), CSYS_OK);
+  }
+}
+
+int32_t level() {
+  int32_t value = -1;
+  EXPECT_EQ(csys_thread_getCurrentPriority(&value), CSYS_OK);
+  return value;
+}
+
+TEST(ApiMutex, QueuesByPriorityAndTheOwnerInheritsTheMostUrgent) {
+  ASSERT_EQ(csys_thread_setCurrentPriority(1), CSYS_OK);
+  ASSERT_EQ(csys_apiMutex_construct(&g_am, 1, 0), CSYS_OK);
+  run(take, {{"L", 2}, {"A", 6}, {"B", 6}}, true, [] {
+    EXPECT_EQ(std::make_pair(level(), g_am.basePriority), std::make_pair(6, -2));
+    EXPECT_EQ(csys_apiMutex_wait(&g_am, 0) | csys_apiMutex_wait(&g_am, 0), CSYS_OK);
+    EXPECT_EQ(csys_apiMutex_unlock(&g_am) | csys_apiMutex_unlock(&g_am), CSYS_OK);
+    EXPECT_EQ(std::make_pair(g_am.count, queued()), std::make_pair(1, 3));  // still owned
+    EXPECT_EQ(csys_apiMutex_unlock(&g_am), CSYS_OK);
+    EXPECT_EQ(level(), 1);
+  });
+  EXPECT_EQ(g_order, "ABL");
+  EXPECT_EQ(csys_thread_setCurrentPriority(4), CSYS_OK);
+  g_order.clear();
+  g_rounds = 300;
+  run(take, {{"0", 4}, {"1", 4}, {"2", 4}, {"3", 4}}, false);
+  std::sort(g_order.begin(), g_order.end());
+  EXPECT_EQ(g_order, std::string(300, '0') + std::string(300, '1') + std::string(300, '2') +
+                         std::string(300, '3'));
+  EXPECT_TRUE(g_am.count == 0 && g_am.queue == nullptr && g_am.basePriority == -1);
+  EXPECT_EQ(csys_apiMutex_destruct(&g_am), CSYS_OK);
+}
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+TEST(Sleep, RealAndEndlessSleepsThenRoundingRangeAndPieces) {
+  const auto start = std::chrono::steady_clock::now();
+  std::atomic<bool> returned{false};
+  std::thread([&] {
+    csys_sleep(kInfinity);
+    returned = true;
+  }).detach();  // the process ends with it still asleep
+  EXPECT_EQ(csys_sleep(0.1), CSYS_OK);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_FALSE(returned.load());
+  const std::tuple<double, csys_status, std::vector<long long>, int> cases[] = {
+      {0.0002, CSYS_OK, {1}, 0},
+      {1.0049, CSYS_OK, {1005}, 0},
+      {0.0015, CSYS_OK, {2}, 0},
+      {0.0, CSYS_OK, {}, 1},
+      {4294967.296 + 10.0, CSYS_OK, {4294967294LL, 10002}, 0},
+      {-1.0, CSYS_E_INVALID_ARGUMENT, {}, 0},
+      {-0.0001, CSYS_E_INVALID_ARGUMENT, {}, 0},
+      {std::nan(""), CSYS_E_INVALID_ARGUMENT, {}, 0},
+      {-kInfinity, CSYS_E_INVALID_ARGUMENT, {}, 0},
+  };
+  for (const auto& [seconds, status, osSleeps, yields] : cases) {
+    const pmtsys_test::OsSleeps& sleeps = pmtsys_test::recordOsSleeps();
+    EXPECT_EQ(csys_sleep(seconds), status) << seconds;
+    EXPECT_EQ(std::make_pair(sleeps.milliseconds, sleeps.yields), std::make_pair(osSleeps, yields))
+        << seconds;
+  }
+  pmtsys_test::restoreOsCalls();
+}
+
+struct Payload {
+  std::atomic<int> runs{0};
+  int value = 0;  // written by init only, read after the flag says done
+};
+
+csys_status initPayload(void* context) {
+  auto* payload = static_cast<Payload*>(context);
+  ++payload->runs;
+  std::this_thread::yield();  // widen the window for the other threads
+  payload->value = 42;
+  return CSYS_OK;
+}
+
+TEST(Once, RacingCallersRunInitOnceSeeItsWritesAndGetOneGlobalMutex) {
+  static csys_criticalSection cs;
+  static int32_t csFlag = 0;
+  csys_mutex* seen[4] = {};
+  for (int round = 0; round < 20; ++round) {
+    Payload payload;
+    int32_t flag = 0;
+    std::atomic<int> wrong{0};
+    race(4, [&](int t) {
+      wrong += (csys_mutex_getGlobal(&seen[t]) |
+                csys_criticalSection_constructSingleton(&cs, &csFlag)) != CSYS_OK;
+      wrong += csys_initializeOnce(initPayload, &payload, &flag) != CSYS_OK || payload.value != 42;
+    });
+    ASSERT_EQ(std::make_tuple(payload.runs.load(), wrong.load(), flag), std::make_tuple(1, 0, 1));
+    for (auto* mutex : seen) ASSERT_EQ(mutex, seen[0]);
+  }
+  EXPECT_EQ(got(csys_mutex_waitTry, seen[0]), 1);
+  EXPECT_EQ(csys_mutex_unlock(seen[0]) | csys_criticalSection_wait(&cs, nullptr) |
+                csys_criticalSection_release(&cs),
+            CSYS_OK);
+}
+
+int g_attempts = 0;
+csys_status failFirstTime(void*) {
+  return ++g_attempts == 1 ? CSYS_E_FAIL : CSYS_OK;
+}
+
+csys_status succeed(void*) {
+  return CSYS_OK;
+}
+
+csys_status nested(void* innerFlag) {
+  const csys_status status =
+      csys_initializeOnce(succeed, nullptr, static_cast<int32_t*>(innerFlag));
+  return CSYS_FAILED(status) ? status : csys_mutex_protectGlobal(succeed, nullptr);
+}
+
+TEST(Once, RetryNestingRefusalsAndNoLockForASetFlagAfterShutdown) {
+  int32_t flag = 0, outer = 0, inner = 0, fresh = 0, set = 1;
+  csys_mutex* after = reinterpret_cast<csys_mutex*>(1);
+  pmtsys_test::AssertCapture asserts;
+  const std::vector<csys_status> statuses = {
+      csys_initializeOnce(failFirstTime, nullptr, &flag),
+      csys_initializeOnce(failFirstTime, nullptr, &flag),
+      csys_initializeOnce(failFirstTime, nullptr, &flag),
+      csys_initializeOnce(nullptr, nullptr, &flag),
+      csys_initializeOnce(succeed, nullptr, nullptr),
+      csys_mutex_getGlobal(nullptr),
+      csys_initializeOnce(nested, &inner, &outer),
+      csys_mutex_shutdownGlobal(nullptr),
+      csys_initializeOnce(failFirstTime, nullptr, &set),
+      csys_mutex_getGlobal(&after),
+      csys_initializeOnce(succeed, nullptr, &fresh),
+      csys_mutex_protectGlobal(succeed, nullptr),
+  };
+  EXPECT_EQ(statuses,
+            (std::vector<csys_status>{CSYS_E_FAIL, CSYS_OK, CSYS_OK, CSYS_E_INVALID_ARGUMENT,
+                                      CSYS_E_INVALID_ARGUMENT, CSYS_E_INVALID_ARGUMENT, CSYS_OK,
+                                      CSYS_OK, CSYS_OK, CSYS_E_FAIL, CSYS_E_FAIL, CSYS_E_FAIL}));
+  EXPECT_EQ(std::make_tuple(g_attempts, flag, outer, inner, fresh, after, asserts.count()),
+            std::make_tuple(2, 1, 1, 1, 0, nullptr, size_t{3}));
 }
 
 }  // namespace
