@@ -36,55 +36,10 @@ uint32_t errorOf(bool succeeded) {
   return error;
 }
 
-TEST(KernelObjectsOs, RefusalsTheLibraryNeverMakesSetTheirErrorAndKeepTheCount) {
-  os_handle semaphore = os_createSemaphore(0, 3, "");  // an empty name is no name
-  os_handle mutex = os_createMutex(false, nullptr);
-  os_handle self = os_duplicateCurrentThread();
-  EXPECT_TRUE(os_setCurrentThreadPriority(-15));  // raising needs a privilege on some systems
-  int32_t previous = -1;
-  EXPECT_TRUE(os_releaseSemaphore(semaphore, 2, &previous));
-  EXPECT_EQ(previous, 0);
-  os_handle withNull[] = {semaphore, nullptr}, withMutex[] = {semaphore, mutex};
-  os_setLastError(0);
-  const std::vector<uint32_t> errors = {
-    errorOf(os_setEvent(semaphore)),
-    errorOf(os_releaseMutex(semaphore)),
-    errorOf(os_closeHandle(nullptr)),
-    errorOf(os_waitForSingleObject(nullptr, 0) != OS_WAIT_FAILED),
-    errorOf(os_waitForAnyObject(2, withNull, 0) != OS_WAIT_FAILED),
-    errorOf(os_releaseSemaphore(semaphore, 0, nullptr)),  // invalid parameters from here on
-    errorOf(os_waitForAnyObject(0, &semaphore, 0) != OS_WAIT_FAILED),
-    errorOf(os_waitForAnyObject(OS_MAXIMUM_WAIT_OBJECTS + 1, withNull, 0) != OS_WAIT_FAILED),
-    errorOf(os_setCurrentThreadPriority(3)),
-    errorOf(os_setCurrentThreadPriority(-3)),
-    errorOf(os_setCurrentThreadPriority(6)),
-    errorOf(os_setThreadPriority(self, -7)),
-    errorOf(os_setThreadAffinityMask(self, uint64_t{1} << 63) != 0),
-#if !defined(_WIN32)
-    errorOf(os_waitForAnyObject(2, withMutex, 0) != OS_WAIT_FAILED),  // a mutex waits alone
-#endif
-  };
-  std::vector<uint32_t> expected(5, OS_ERROR_INVALID_HANDLE);
-  expected.resize(errors.size(), OS_ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(errors, expected);
-  EXPECT_TRUE(os_releaseSemaphore(semaphore, 1, &previous));
-  EXPECT_EQ(previous, 2);  // no refusal changed the count
-  EXPECT_EQ(os_waitForAnyObject(1, withMutex + 1, 0), OS_WAIT_OBJECT_0);
-  EXPECT_TRUE(os_releaseMutex(mutex));
-  EXPECT_EQ(std::make_pair(os_getThreadPriority(self), os_getCurrentThreadPriority()),
-            std::make_pair(-15, -15));
-  for (os_handle handle : {semaphore, mutex, self}) os_closeHandle(handle);
-  const uint32_t slot = os_tlsAlloc();
-  os_setLastError(OS_ERROR_ACCESS_DENIED);
-  EXPECT_EQ(os_tlsGetValue(slot), nullptr);
-  EXPECT_EQ(os_getLastError(), OS_ERROR_SUCCESS);  // unset, not failed
-  EXPECT_TRUE(os_tlsFree(slot));
-}
-
-// Wait-any on two semaphores takes the lowest signalled index and only it; thread handles are
-// signalled when their thread ends, one nobody told the layer about too, and stay signalled.
-TEST(KernelObjectsOs, WaitAnyOnSemaphoresAndThreads) {
-  os_handle objects[] = {os_createSemaphore(0, 1000000, nullptr),
+// Wait-any takes the lowest signalled index and only it; thread handles are signalled when their
+// thread ends, one nobody told the layer about too, and stay signalled.
+TEST(KernelObjectsOs, WaitAnyThenRefusalsTheLibraryNeverMakesWithTheirErrors) {
+  os_handle objects[] = {os_createSemaphore(0, 1000000, ""),  // an empty name is no name
                          os_createSemaphore(0, 1000000, nullptr)};
   const auto waitAny = [&objects](uint32_t ms) { return os_waitForAnyObject(2, objects, ms); };
   EXPECT_EQ(waitAny(25), OS_WAIT_TIMEOUT);
@@ -122,7 +77,47 @@ TEST(KernelObjectsOs, WaitAnyOnSemaphoresAndThreads) {
     EXPECT_EQ(os_waitForSingleObject(thread, 0), OS_WAIT_OBJECT_0);
     EXPECT_TRUE(os_closeHandle(thread));
   }
-  for (os_handle handle : objects) os_closeHandle(handle);
+  os_handle semaphore = objects[0], mutex = os_createMutex(false, nullptr);
+  os_handle self = os_duplicateCurrentThread();
+  EXPECT_TRUE(os_setCurrentThreadPriority(-15));  // raising needs a privilege on some systems
+  int32_t previous = -1;
+  EXPECT_TRUE(os_releaseSemaphore(semaphore, 2, &previous));
+  EXPECT_EQ(previous, 0);
+  os_handle withNull[] = {semaphore, nullptr}, withMutex[] = {semaphore, mutex};
+  os_setLastError(0);
+  const std::vector<uint32_t> errors = {
+    errorOf(os_setEvent(semaphore)),
+    errorOf(os_releaseMutex(semaphore)),
+    errorOf(os_closeHandle(nullptr)),
+    errorOf(os_waitForSingleObject(nullptr, 0) != OS_WAIT_FAILED),
+    errorOf(os_waitForAnyObject(2, withNull, 0) != OS_WAIT_FAILED),
+    errorOf(os_releaseSemaphore(semaphore, 0, nullptr)),  // invalid parameters from here on
+    errorOf(os_waitForAnyObject(0, &semaphore, 0) != OS_WAIT_FAILED),
+    errorOf(os_waitForAnyObject(OS_MAXIMUM_WAIT_OBJECTS + 1, withNull, 0) != OS_WAIT_FAILED),
+    errorOf(os_setCurrentThreadPriority(3)),
+    errorOf(os_setCurrentThreadPriority(-3)),
+    errorOf(os_setCurrentThreadPriority(6)),
+    errorOf(os_setThreadPriority(self, -7)),
+    errorOf(os_setThreadAffinityMask(self, uint64_t{1} << 63) != 0),
+#if !defined(_WIN32)
+    errorOf(os_waitForAnyObject(2, withMutex, 0) != OS_WAIT_FAILED),  // a mutex waits alone
+#endif
+  };
+  std::vector<uint32_t> expected(5, OS_ERROR_INVALID_HANDLE);
+  expected.resize(errors.size(), OS_ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(errors, expected);
+  EXPECT_TRUE(os_releaseSemaphore(semaphore, 1, &previous));
+  EXPECT_EQ(previous, 2);  // no refusal changed the count
+  EXPECT_EQ(os_waitForAnyObject(1, withMutex + 1, 0), OS_WAIT_OBJECT_0);
+  EXPECT_TRUE(os_releaseMutex(mutex));
+  EXPECT_EQ(std::make_pair(os_getThreadPriority(self), os_getCurrentThreadPriority()),
+            std::make_pair(-15, -15));
+  for (os_handle handle : {objects[0], objects[1], mutex, self}) os_closeHandle(handle);
+  const uint32_t slot = os_tlsAlloc();
+  os_setLastError(OS_ERROR_ACCESS_DENIED);
+  EXPECT_EQ(os_tlsGetValue(slot), nullptr);
+  EXPECT_EQ(os_getLastError(), OS_ERROR_SUCCESS);  // unset, not failed
+  EXPECT_TRUE(os_tlsFree(slot));
 }
 
 #if !defined(_WIN32)
@@ -159,7 +154,7 @@ int exitCode(pid_t pid) {
 
 // Names keep their case and may hold '/'; "Local\\x" names "x"; names differing past the room of
 // a file name stay apart; named objects are waited for alone.
-TEST(NamedObjectsOs, NamesMapLikeWindows) {
+TEST(NamedObjectsOs, NamesMapLikeWindowsAndAMutexClosedWhileHeldStays) {
   const std::string base = uniqueName("pmt-os-n");
   const std::string longName = base + std::string(260 - base.size(), 'L');
   const std::pair<std::vector<std::string>, uint32_t> creations[] = {
@@ -183,6 +178,25 @@ TEST(NamedObjectsOs, NamesMapLikeWindows) {
   EXPECT_EQ(os_getLastError(), OS_ERROR_INVALID_PARAMETER);
   for (os_handle handle : handles) os_closeHandle(handle);  // the refused ones are null
   EXPECT_FALSE(nameExists(base) || nameExists(longName));
+  // The last handle closes while another thread holds the mutex: the object stays (its memory is
+  // on the holder's robust list), is abandoned when the holder ends, and goes with the next close.
+  os_handle mutex = os_createMutex(false, base.c_str());
+  std::atomic<int> stage{0};
+  std::thread holder([&] {
+    os_waitForSingleObject(mutex, OS_INFINITE);
+    stage = 1;
+    while (stage != 2) os_sleep(1);
+  });
+  while (stage != 1) os_sleep(1);
+  EXPECT_TRUE(os_closeHandle(mutex));
+  stage = 2;
+  holder.join();
+  os_handle opened = os_openMutex(base.c_str());
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(os_waitForSingleObject(opened, 0), OS_WAIT_ABANDONED_0);
+  EXPECT_TRUE(os_releaseMutex(opened));
+  os_closeHandle(opened);
+  EXPECT_FALSE(nameExists(base));
 }
 
 TEST(NamedObjectsOs, CreationRaceHasOneWinner) {
@@ -232,17 +246,17 @@ TEST(NamedObjectsOs, ProcessesKilledAtTheWorstMoments) {
     return 0;
   });
   ASSERT_EQ(ready.take(), 'y');
-  const pid_t mutexWaiter = spawn([&] {
-    os_handle mutex = os_openMutex(m.c_str());
-    ready.post();
-    return os_waitForSingleObject(mutex, 20000) == OS_WAIT_ABANDONED_0 ? 0 : 1;
-  });
-  const pid_t deadWaiter = spawn([&] {
-    os_handle opened = os_openSemaphore(s.c_str());
-    ready.post();
-    os_waitForSingleObject(opened, OS_INFINITE);
-    return 1;
-  });
+  // A child that opens the name, tells, and waits for the object.
+  const auto waiter = [&](os_handle (*open)(const char*), const std::string& name, uint32_t ms,
+                          uint32_t expected) {
+    return spawn([&, open, ms, expected] {
+      os_handle opened = open(name.c_str());
+      ready.post();
+      return os_waitForSingleObject(opened, ms) == expected ? 0 : 1;
+    });
+  };
+  const pid_t mutexWaiter = waiter(os_openMutex, m, 20000, OS_WAIT_ABANDONED_0);
+  const pid_t deadWaiter = waiter(os_openSemaphore, s, OS_INFINITE, OS_WAIT_OBJECT_0);
   const pid_t creator = spawn([&] {
     // Stops for good in the middle of building the object, its file write-locked.
     g_stopped = &ready;
@@ -260,26 +274,23 @@ TEST(NamedObjectsOs, ProcessesKilledAtTheWorstMoments) {
     EXPECT_EQ(exitCode(victim), 128 + SIGKILL);
   }
   EXPECT_EQ(exitCode(mutexWaiter), 0);
-  const pid_t liveWaiter = spawn([&] {
-    os_handle opened = os_openSemaphore(s.c_str());
-    ready.post();
-    return os_waitForSingleObject(opened, 20000) == OS_WAIT_OBJECT_0 ? 0 : 1;
-  });
+  const pid_t liveWaiter = waiter(os_openSemaphore, s, 20000, OS_WAIT_OBJECT_0);
   ready.take();
   int32_t previous = -1;
   EXPECT_TRUE(os_releaseSemaphore(semaphore, 2, &previous));
   EXPECT_EQ(previous, 0);
   EXPECT_EQ(exitCode(liveWaiter), 0);
-  // Opening another process's object fails with nothing left open when the mapping fails (the
-  // fault sweep fails every call within one process, where an open finds the mapping it has).
+  // An open whose mapping fails leaves nothing open (in the fault sweep, an open finds the
+  // mapping its own process has).
   const pid_t unmapped = spawn([&] {
     const auto files = [] {
       return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     };
     const auto before = files();
     os_sys.mmap = [](void*, size_t, int, int, int, off_t) { return errno = ENOMEM, MAP_FAILED; };
-    const uint32_t error = errorOf(os_openSemaphore(s.c_str()));
-    return error == OS_ERROR_NOT_ENOUGH_MEMORY && files() == before ? 0 : 1;
+    return errorOf(os_openSemaphore(s.c_str())) == OS_ERROR_NOT_ENOUGH_MEMORY && files() == before
+               ? 0
+               : 1;
   });
   EXPECT_EQ(exitCode(unmapped), 0);
   EXPECT_EQ(os_waitForSingleObject(semaphore, 0), OS_WAIT_OBJECT_0);
@@ -294,29 +305,6 @@ TEST(NamedObjectsOs, ProcessesKilledAtTheWorstMoments) {
   EXPECT_EQ(os_waitForSingleObject(created, 0), OS_WAIT_OBJECT_0);
   os_closeHandle(created);
   EXPECT_FALSE(nameExists(c));
-}
-
-// The last handle closes while another thread holds the mutex: the object stays (its memory is on
-// the holder's robust list), is abandoned when the holder ends, and goes with the next last close.
-TEST(NamedObjectsOs, MutexClosedWhileAnotherThreadHoldsIt) {
-  const std::string name = uniqueName("pmt-os-held");
-  os_handle mutex = os_createMutex(false, name.c_str());
-  std::atomic<int> stage{0};
-  std::thread holder([&] {
-    os_waitForSingleObject(mutex, OS_INFINITE);
-    stage = 1;
-    while (stage != 2) os_sleep(1);
-  });
-  while (stage != 1) os_sleep(1);
-  EXPECT_TRUE(os_closeHandle(mutex));
-  stage = 2;
-  holder.join();
-  os_handle opened = os_openMutex(name.c_str());
-  ASSERT_NE(opened, nullptr);
-  EXPECT_EQ(os_waitForSingleObject(opened, 0), OS_WAIT_ABANDONED_0);
-  EXPECT_TRUE(os_releaseMutex(opened));
-  os_closeHandle(opened);
-  EXPECT_FALSE(nameExists(name));
 }
 
 #endif
