@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <iterator>
 #include <set>
@@ -20,8 +21,6 @@
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "os/posix/kernel_objects_internal.h"
 #include "os/posix/syscalls.h"
@@ -126,7 +125,6 @@ bool nameExists(const std::string& name) {
   return std::filesystem::exists("/dev/shm" + file);
 }
 
-// One-byte messages between a parent and its children.
 struct Pipe {
   int fds[2] = {-1, -1};
   Pipe() { EXPECT_EQ(pipe(fds), 0); }
@@ -248,7 +246,6 @@ TEST(NamedObjectsOs, ProcessesKilledAtTheWorstMoments) {
   const pid_t mutexWaiter = waiter(os_openMutex, m, 20000, OS_WAIT_ABANDONED_0);
   const pid_t deadWaiter = waiter(os_openSemaphore, s, OS_INFINITE, OS_WAIT_OBJECT_0);
   const pid_t creator = spawn([&] {
-    // Stops for good in the middle of building the object, its file write-locked.
     g_stopped = &ready;
     os_sys.mmap = [](void*, size_t, int, int, int, off_t) -> void* {
       g_stopped->post();
@@ -409,10 +406,9 @@ TEST_F(VersionResourceTest, MissingBothFormatsKeysValuesAndDamagedFiles) {
   // A buffer one byte short is refused; so is a copy whose block changed after it was measured.
   ASSERT_FALSE(read(valid, 0).empty());
   std::vector<uint8_t> data(4096);
-  os_setLastError(0);
   const auto shortSize = static_cast<uint32_t>(kResource.size() - 1);
-  EXPECT_FALSE(os_fileVersionInfo(path_.c_str(), shortSize, data.data()));
-  EXPECT_EQ(os_getLastError(), OS_ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(errorOf(os_fileVersionInfo(path_.c_str(), shortSize, data.data())),
+            OS_ERROR_INVALID_PARAMETER);
   static const decltype(os_sys.pread) systemPread = os_sys.pread;
   os_sys.pread = [](int fd, void* buffer, size_t count, off_t offset) {
     const ssize_t got = systemPread(fd, buffer, count, offset);

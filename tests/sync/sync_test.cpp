@@ -108,10 +108,9 @@ TEST_F(KernelObjects, RefusedArgumentsAndUnconstructedObjects) {
       withError(csys_mutex_unlock(&unowned)),
   };
   std::vector<Row> expected(16, {CSYS_E_INVALID_ARGUMENT, 0});
-  for (uint32_t error : {OS_ERROR_INVALID_PARAMETER, OS_ERROR_INVALID_PARAMETER,
-                         OS_ERROR_INVALID_PARAMETER, OS_ERROR_TOO_MANY_POSTS, OS_ERROR_NOT_OWNER}) {
-    expected.emplace_back(CSYS_E_OS, error);
-  }
+  expected.resize(19, {CSYS_E_OS, OS_ERROR_INVALID_PARAMETER});
+  expected.insert(expected.end(),
+                  {{CSYS_E_OS, OS_ERROR_TOO_MANY_POSTS}, {CSYS_E_OS, OS_ERROR_NOT_OWNER}});
   EXPECT_EQ(rows, expected);
   EXPECT_EQ(std::make_pair(untouched, cleared), std::make_pair(7, 0));
   csys_memory_allocCountGet(&allocatedAfter);
@@ -190,9 +189,9 @@ TEST_F(KernelObjects, ManualResetReleasesAllAutoResetOne) {
 }
 
 TEST_F(KernelObjects, NamedObjectsFollowTheExistingRulesAndOpenedOnesOnlyWait) {
-  const std::string m = pmtsys_test::uniqueName("pmtsys.test.mutex"),
-                    s = pmtsys_test::uniqueName("pmtsys.test.sem"),
-                    e = pmtsys_test::uniqueName("pmtsys.test.event");
+  using pmtsys_test::uniqueName;
+  const std::string m = uniqueName("pmt-mutex"), s = uniqueName("pmt-sem"),
+                    e = uniqueName("pmt-ev");
   csys_mutex m1{}, m2{}, refusedMutex{};
   csys_semaphore s1{}, s2{}, refusedSemaphore{};
   csys_event e1{}, opened{}, refusedEvent{};
@@ -344,22 +343,19 @@ void run(std::vector<std::pair<const char*, int32_t>> threads,
   }
 }
 
-int32_t level() {
-  int32_t value = -1;
-  EXPECT_EQ(csys_thread_getCurrentPriority(&value), CSYS_OK);
-  return value;
-}
-
 TEST(ApiMutex, QueuesByPriorityAndTheOwnerInheritsTheMostUrgent) {
   ASSERT_EQ(csys_thread_setCurrentPriority(1), CSYS_OK);
   ASSERT_EQ(csys_apiMutex_construct(&g_am, 1, 0), CSYS_OK);
   run({{"L", 2}, {"A", 6}, {"B", 6}}, [] {
-    EXPECT_EQ(std::make_pair(level(), g_am.basePriority), std::make_pair(6, -2));
+    int32_t level = -1;
+    EXPECT_EQ(csys_thread_getCurrentPriority(&level), CSYS_OK);
+    EXPECT_EQ(std::make_pair(level, g_am.basePriority), std::make_pair(6, -2));
     EXPECT_EQ(csys_apiMutex_wait(&g_am, 0) | csys_apiMutex_wait(&g_am, 0), CSYS_OK);
     EXPECT_EQ(csys_apiMutex_unlock(&g_am) | csys_apiMutex_unlock(&g_am), CSYS_OK);
     EXPECT_EQ(std::make_pair(g_am.count, queued()), std::make_pair(1, 3));  // still owned
     EXPECT_EQ(csys_apiMutex_unlock(&g_am), CSYS_OK);
-    EXPECT_EQ(level(), 1);
+    EXPECT_EQ(csys_thread_getCurrentPriority(&level), CSYS_OK);
+    EXPECT_EQ(level, 1);
   });
   EXPECT_EQ(g_order, "ABL");
   EXPECT_EQ(csys_thread_setCurrentPriority(4), CSYS_OK);
@@ -405,16 +401,13 @@ TEST(Sleep, RealAndEndlessSleepsThenRoundingRangeAndPieces) {
   pmtsys_test::restoreOsCalls();
 }
 
-struct Payload {
-  std::atomic<int> runs{0};
-  int value = 0;  // written by init only, read after the flag says done
-};
+std::atomic<int> g_runs{0};
+int g_value = 0;  // written by init only, read after the flag says done
 
-csys_status initPayload(void* context) {
-  auto* payload = static_cast<Payload*>(context);
-  ++payload->runs;
+csys_status initValue(void*) {
+  ++g_runs;
   std::this_thread::yield();  // widen the window for the other threads
-  payload->value = 42;
+  g_value = 42;
   return CSYS_OK;
 }
 
@@ -423,15 +416,16 @@ TEST(Once, RacingCallersRunInitOnceSeeItsWritesAndGetOneGlobalMutex) {
   static int32_t csFlag = 0;
   csys_mutex* seen[4] = {};
   for (int round = 0; round < 20; ++round) {
-    Payload payload;
+    g_runs = 0;
+    g_value = 0;
     int32_t flag = 0;
     std::atomic<int> wrong{0};
     race(4, [&](int t) {
       wrong += (csys_mutex_getGlobal(&seen[t]) |
                 csys_criticalSection_constructSingleton(&cs, &csFlag)) != CSYS_OK;
-      wrong += csys_initializeOnce(initPayload, &payload, &flag) != CSYS_OK || payload.value != 42;
+      wrong += csys_initializeOnce(initValue, nullptr, &flag) != CSYS_OK || g_value != 42;
     });
-    ASSERT_EQ(std::make_tuple(payload.runs.load(), wrong.load(), flag), std::make_tuple(1, 0, 1));
+    ASSERT_EQ(std::make_tuple(g_runs.load(), wrong.load(), flag), std::make_tuple(1, 0, 1));
     for (auto* mutex : seen) ASSERT_EQ(mutex, seen[0]);
   }
   EXPECT_EQ(got(csys_mutex_waitTry, seen[0]), 1);
@@ -445,9 +439,7 @@ csys_status failFirstTime(void*) {
   return ++g_attempts == 1 ? CSYS_E_FAIL : CSYS_OK;
 }
 
-csys_status succeed(void*) {
-  return CSYS_OK;
-}
+constexpr csys_initFunc succeed = [](void*) { return CSYS_OK; };
 
 csys_status nested(void* innerFlag) {
   const csys_status status =
