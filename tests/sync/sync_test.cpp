@@ -371,16 +371,7 @@ TEST(ApiMutex, QueuesByPriorityAndTheOwnerInheritsTheMostUrgent) {
 
 constexpr double kInfinity = HUGE_VAL;
 
-TEST(Sleep, RealAndEndlessSleepsThenRoundingRangeAndPieces) {
-  const auto start = std::chrono::steady_clock::now();
-  std::atomic<bool> returned{false};
-  std::thread([&] {
-    csys_sleep(kInfinity);
-    returned = true;
-  }).detach();  // the process ends with it still asleep
-  EXPECT_EQ(csys_sleep(0.1), CSYS_OK);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
-  EXPECT_FALSE(returned.load());
+TEST(Sleep, RoundingRangeAndPiecesThenRealAndEndlessSleeps) {
   const std::tuple<double, csys_status, std::vector<long long>, int> cases[] = {
       {0.0002, CSYS_OK, {1}, 0},
       {1.0049, CSYS_OK, {1005}, 0},
@@ -399,6 +390,15 @@ TEST(Sleep, RealAndEndlessSleepsThenRoundingRangeAndPieces) {
         << seconds;
   }
   pmtsys_test::restoreOsCalls();
+  const auto start = std::chrono::steady_clock::now();
+  static std::atomic<bool> returned{false};  // outlives the test with the sleeper
+  std::thread([] {
+    csys_sleep(kInfinity);
+    returned = true;
+  }).detach();  // the process ends with it still asleep
+  EXPECT_EQ(csys_sleep(0.1), CSYS_OK);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_FALSE(returned.load());
 }
 
 std::atomic<int> g_runs{0};
