@@ -1,6 +1,5 @@
-// Test helpers that capture what the library reports: assertion reports (through the OS
-// layer's sink) and print output (through the print hooks). Each restores the default when it
-// goes out of scope.
+// Test helpers that capture what the library reports: assertion reports (through the OS layer's
+// sink) and print output (through the print hooks), restoring the defaults at the end of scope.
 #pragma once
 
 #include <gtest/gtest.h>
