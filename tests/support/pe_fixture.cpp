@@ -74,8 +74,7 @@ std::vector<uint8_t> buildVersionResource(const VersionFixture& fixture) {
     });
     out.node("VarFileInfo", 1, [&] {
       out.node("Translation", 0, [&] {
-        out.add(0x0409, 2);  // U.S. English
-        out.add(1200, 2);    // UTF-16
+        out.add(1200 << 16 | 0x0409, 4);  // U.S. English, UTF-16
         return 4;
       });
       return 0;
@@ -142,8 +141,7 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 std::string makeTempDir() {
-  std::random_device random;
-  for (;;) {
+  for (std::random_device random;;) {
     const auto dir =
         std::filesystem::temp_directory_path() / ("pmtsys-" + std::to_string(random()));
     if (std::filesystem::create_directory(dir)) return dir.string();
