@@ -46,8 +46,7 @@ struct Hook;
 template <class R, class... A, R (*Table::*Entry)(A...)>
 struct Hook<Entry> {
   static inline R (*next)(A...) = nullptr;
-  // Sets `Error` (errno, the last error) and returns `Result` (the error itself for calls that
-  // return it, -1, zero/null or the call's marker) when injectNow() says so.
+  // When injectNow() says so, sets `Error` (errno, the last error) and returns `Result`.
   template <int Error, long long Result>
   static R fail(A... args) {
     if (!injectNow()) return next(args...);

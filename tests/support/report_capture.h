@@ -41,8 +41,6 @@ class AssertCapture {
     });
   }
   ~AssertCapture() { os_setAssertSink(nullptr); }
-  AssertCapture(const AssertCapture&) = delete;
-  AssertCapture& operator=(const AssertCapture&) = delete;
 
   size_t count() const { return reports().size(); }
   std::vector<AssertReport> reports() const {
@@ -70,8 +68,6 @@ class PrintCapture {
     csys_printfASetHooks(&hooks);
   }
   ~PrintCapture() { csys_printfASetHooks(nullptr); }
-  PrintCapture(const PrintCapture&) = delete;
-  PrintCapture& operator=(const PrintCapture&) = delete;
 
   std::string text() const {
     std::lock_guard<std::mutex> lock(captured::mutex);
