@@ -1,6 +1,5 @@
-// Checks shared by the base64 tests and fuzz target: both flavours of a direction must agree, at
-// the exact room and at a given one. Destinations are allocated at exactly their room, so a
-// write past one is caught by the address sanitizer.
+// Both flavours of a base64 direction agree, at the exact room and at a given one; destinations
+// have exactly their room, so that the address sanitizer sees a write past it.
 #pragma once
 
 #include <cstring>

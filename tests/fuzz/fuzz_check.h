@@ -1,5 +1,4 @@
-// A failed check in a fuzz target is a finding: it names the condition and line, and aborts so
-// that libFuzzer keeps the input.
+// A failed fuzz check names its condition and line, and aborts so that libFuzzer keeps the input.
 #pragma once
 
 #include <cstdio>

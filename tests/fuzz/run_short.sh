@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# A short fuzz pass for CI: builds every target under tests/fuzz with clang and libFuzzer, then
-# runs each for FUZZ_SECONDS (30 by default) from its seed corpus (tests/fuzz/<target>/corpus,
-# copied: the seeds stay as committed). Any finding fails the run and leaves its input in
-# build/fuzz/findings.
+# A short fuzz pass for CI: every target under tests/fuzz for FUZZ_SECONDS (30 by default) from a
+# copy of its seed corpus. Any finding fails the run and leaves its input in build/fuzz/findings.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds="${FUZZ_SECONDS:-30}"

@@ -1,9 +1,7 @@
-// Runs a byte script of vector operations on a cstd_vector_ and on a std::vector model, checking
-// after each step that the two agree, that the record's invariants hold and that every element
-// the vector counts is constructed exactly once. Shared by the vector tests and the fuzz target.
+// A byte script of vector operations on a cstd_vector_ and a std::vector model, checking after each
+// step that they agree, the record holds and each element the vector counts is constructed once.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -38,9 +36,6 @@ inline csys_status make(void* dest, const void* source) {
   ++live;
   return CSYS_OK;
 }
-inline csys_status construct(void* dest, const cstd_vector_mtable*) {
-  return make(dest, nullptr);
-}
 inline csys_status assign(void* dest, const void* source) {
   at(dest).value = at(source).value;
   return enter(dest, source);
@@ -53,7 +48,9 @@ inline csys_status destruct(void* dest) {
   return status;
 }
 
-constexpr cstd_vector_vtable kCounted{construct, make, assign, destruct, -1};
+constexpr cstd_vector_vtable kCounted{
+    [](void* dest, const cstd_vector_mtable*) { return make(dest, nullptr); }, make, assign,
+    destruct, -1};
 constexpr cstd_vector_vtable kZeroed{nullptr, nullptr, nullptr, nullptr, 0};
 
 inline csys_status compareValues(const void* a, const void* b, uint32_t* equal) {
@@ -61,12 +58,10 @@ inline csys_status compareValues(const void* a, const void* b, uint32_t* equal) 
   return CSYS_OK;
 }
 
-inline void check(const cstd_vector_& v, const std::vector<int32_t>& model, bool counted) {
-  const auto* e = static_cast<const Element*>(v.begin);
-  bool same = v.size == static_cast<int64_t>(model.size()) && v.size <= v.capacity &&
-              v.end == e + v.size && (!counted || live == v.size);
-  for (int64_t i = 0; same && i < v.size; ++i) same = e[i].value == model[static_cast<size_t>(i)];
-  if (!same) ++violations;
+inline std::vector<int32_t> values(const cstd_vector_& v) {
+  std::vector<int32_t> out;
+  for (int64_t i = 0; i < v.size; ++i) out.push_back(static_cast<const Element*>(v.begin)[i].value);
+  return out;
 }
 
 // One step: an operation byte and three argument bytes.
@@ -137,12 +132,10 @@ inline csys_status run(const uint8_t* data, size_t size, const cstd_vector_vtabl
   csys_status status = cstd_vector__constructWithVtable(&v, 0, sizeof(Element), table);
   for (size_t i = 0; CSYS_SUCCEEDED(status) && i + 4 <= size; i += 4) {
     status = step(v, model, data + i);
-    if (CSYS_FAILED(status)) {
-      model.clear();
-      for (int64_t k = 0; k < v.size; ++k) model.push_back(static_cast<Element*>(v.begin)[k].value);
-      if (status == kInjected) status = CSYS_OK;
-    }
-    check(v, model, counted);
+    if (CSYS_FAILED(status)) model = values(v);
+    if (status == kInjected) status = CSYS_OK;
+    violations += v.size > v.capacity || v.end != static_cast<Element*>(v.begin) + v.size ||
+                  values(v) != model || (counted && live != v.size);
   }
   failAt = 0;
   if (v.mtable != nullptr && CSYS_FAILED(cstd_vector__destruct(&v))) ++violations;

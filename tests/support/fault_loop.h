@@ -1,6 +1,5 @@
 // Failure-path sweeps with the library's simulated out-of-memory: the operation runs with its
-// 1st, 2nd, ... allocation failing (and every later one too), until a run meets no failure. The
-// sanitizer leg catches anything leaked on the way.
+// 1st, 2nd, ... allocation failing (and every later one too), until a run meets no failure.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <iterator>
-#include <string_view>
 #include <type_traits>
 
 namespace pmtsys_test {
@@ -18,15 +17,11 @@ namespace {
 #if defined(_WIN32)
 using Table = os_win32Syscalls;
 constexpr auto resetTable = os_win32SyscallsReset;
-void setError(int error) {
-  SetLastError(static_cast<DWORD>(error));
-}
+const auto setError = [](int error) { SetLastError(static_cast<DWORD>(error)); };
 #else
 using Table = os_posixSyscalls;
 constexpr auto resetTable = os_posixSyscallsReset;
-void setError(int error) {
-  errno = error;
-}
+const auto setError = [](int error) { errno = error; };
 #endif
 const Table kSystem{};  // the system's own calls, for the counting hooks
 
@@ -38,11 +33,8 @@ std::atomic<long> g_heldLocks{0};
 // Whether the armed call fails now.
 bool injectNow() {
   const int left = g_countdown.load();
-  if (left == 0) return false;
-  if (left > 1) {
-    g_countdown.fetch_sub(1);
-    return false;
-  }
+  if (left > 1) g_countdown.fetch_sub(1);
+  if (left != 1) return false;
   if (!g_persistent) g_countdown = 0;
   ++g_injected;
   return true;
@@ -54,17 +46,17 @@ struct Hook;
 template <class R, class... A, R (*Table::*Entry)(A...)>
 struct Hook<Entry> {
   static inline R (*next)(A...) = nullptr;
-  // Sets `Error` (errno, the last error) and returns `Result` (the error itself for calls that
-  // return it, -1, zero/null or the call's marker) when injectNow() says so.
+  // When injectNow() says so, sets `Error` (errno, the last error) and returns `Result`.
   template <int Error, long long Result>
   static R fail(A... args) {
     if (!injectNow()) return next(args...);
     setError(Error);
-    if constexpr (std::is_pointer_v<R>) {
-      return reinterpret_cast<R>(Result);
-    } else {
-      return static_cast<R>(Result);
-    }
+    return R(Result);  // a pointer too
+  }
+  template <int Error, long long Result>
+  static void install() {
+    next = os_sys.*Entry;
+    os_sys.*Entry = fail<Error, Result>;
   }
   // Counts the locks the system's call takes (`Change` 1) or gives back (-1).
   template <long Change>
@@ -80,23 +72,13 @@ struct Hook<Entry> {
   }
 };
 
-template <auto Entry, int Error, long long Result>
-void failing() {
-  Hook<Entry>::next = os_sys.*Entry;
-  os_sys.*Entry = Hook<Entry>::template fail<Error, Result>;
-}
-template <auto Entry, long Change>
-void counting() {
-  os_sys.*Entry = Hook<Entry>::template count<Change>;
-}
-
+// A failable call: the error it reports and what it returns then.
+#define PMT_FAILABLE(entry, error, result) \
+  { #entry, Hook < &Table::entry> ::install < error, result> }
 struct Failable {
   std::string_view name;
   void (*install)();
 };
-// A failable call: the error it reports and what it returns then.
-#define PMT_FAILABLE(entry, error, result) \
-  { #entry, failing < &Table::entry, error, result> }
 
 #if defined(_WIN32)
 // Sleep(0) is how the backend gives up the time slice.
@@ -109,37 +91,38 @@ void installSleepRecorder() {
 }
 
 constexpr std::string_view kModulePathLookup = "GetModuleFileNameA", kModuleLookup = "VirtualQuery";
+constexpr int kNoMemory = ERROR_NOT_ENOUGH_MEMORY, kBadHandle = ERROR_INVALID_HANDLE;
 const Failable kFailable[] = {
-    PMT_FAILABLE(CreateMutexA, ERROR_NOT_ENOUGH_MEMORY, 0),
-    PMT_FAILABLE(CreateSemaphoreA, ERROR_NOT_ENOUGH_MEMORY, 0),
-    PMT_FAILABLE(CreateEventA, ERROR_NOT_ENOUGH_MEMORY, 0),
-    PMT_FAILABLE(OpenMutexA, ERROR_NOT_ENOUGH_MEMORY, 0),
-    PMT_FAILABLE(OpenSemaphoreA, ERROR_NOT_ENOUGH_MEMORY, 0),
-    PMT_FAILABLE(OpenEventA, ERROR_NOT_ENOUGH_MEMORY, 0),
-    PMT_FAILABLE(ReleaseSemaphore, ERROR_INVALID_HANDLE, 0),
-    PMT_FAILABLE(SetEvent, ERROR_INVALID_HANDLE, 0),
-    PMT_FAILABLE(ResetEvent, ERROR_INVALID_HANDLE, 0),
-    PMT_FAILABLE(WaitForSingleObject, ERROR_INVALID_HANDLE, WAIT_FAILED),
-    PMT_FAILABLE(InitializeCriticalSectionAndSpinCount, ERROR_NOT_ENOUGH_MEMORY, 0),
-    PMT_FAILABLE(GetFileVersionInfoSizeA, ERROR_NOT_ENOUGH_MEMORY, 0),
-    PMT_FAILABLE(GetFileVersionInfoA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(CreateMutexA, kNoMemory, 0),
+    PMT_FAILABLE(CreateSemaphoreA, kNoMemory, 0),
+    PMT_FAILABLE(CreateEventA, kNoMemory, 0),
+    PMT_FAILABLE(OpenMutexA, kNoMemory, 0),
+    PMT_FAILABLE(OpenSemaphoreA, kNoMemory, 0),
+    PMT_FAILABLE(OpenEventA, kNoMemory, 0),
+    PMT_FAILABLE(ReleaseSemaphore, kBadHandle, 0),
+    PMT_FAILABLE(SetEvent, kBadHandle, 0),
+    PMT_FAILABLE(ResetEvent, kBadHandle, 0),
+    PMT_FAILABLE(WaitForSingleObject, kBadHandle, WAIT_FAILED),
+    PMT_FAILABLE(InitializeCriticalSectionAndSpinCount, kNoMemory, 0),
+    PMT_FAILABLE(GetFileVersionInfoSizeA, kNoMemory, 0),
+    PMT_FAILABLE(GetFileVersionInfoA, kNoMemory, 0),
     PMT_FAILABLE(VerQueryValueW, ERROR_RESOURCE_TYPE_NOT_FOUND, 0),
     PMT_FAILABLE(MultiByteToWideChar, ERROR_INSUFFICIENT_BUFFER, 0),
     PMT_FAILABLE(WideCharToMultiByte, ERROR_INSUFFICIENT_BUFFER, 0),
     PMT_FAILABLE(VirtualQuery, ERROR_INVALID_PARAMETER, 0),
     PMT_FAILABLE(GetModuleHandleA, ERROR_MOD_NOT_FOUND, 0),
-    PMT_FAILABLE(GetModuleFileNameA, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(GetModuleFileNameA, kNoMemory, 0),
     PMT_FAILABLE(GetVersionExA, ERROR_INVALID_PARAMETER, 0),
     PMT_FAILABLE(SetThreadAffinityMask, ERROR_INVALID_PARAMETER, 0),
-    PMT_FAILABLE(beginthreadex, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(beginthreadex, kNoMemory, 0),
     PMT_FAILABLE(SetThreadPriority, ERROR_ACCESS_DENIED, 0),
     PMT_FAILABLE(TlsAlloc, ERROR_NO_MORE_ITEMS, TLS_OUT_OF_INDEXES),
-    PMT_FAILABLE(TlsSetValue, ERROR_NOT_ENOUGH_MEMORY, 0),
+    PMT_FAILABLE(TlsSetValue, kNoMemory, 0),
 };
 
 void countLocks() {
-  counting<&Table::EnterCriticalSection, 1>();
-  counting<&Table::LeaveCriticalSection, -1>();
+  os_sys.EnterCriticalSection = Hook<&Table::EnterCriticalSection>::count<1>;
+  os_sys.LeaveCriticalSection = Hook<&Table::LeaveCriticalSection>::count<-1>;
 }
 #else
 // The backend sleeps to an absolute deadline on the monotonic clock, or for a relative time.
@@ -188,10 +171,10 @@ const Failable kFailable[] = {
 };
 
 void countLocks() {
-  counting<&Table::pthread_mutex_lock, 1>();
-  counting<&Table::pthread_mutex_trylock, 1>();
-  counting<&Table::pthread_mutex_clocklock, 1>();
-  counting<&Table::pthread_mutex_unlock, -1>();
+  os_sys.pthread_mutex_lock = Hook<&Table::pthread_mutex_lock>::count<1>;
+  os_sys.pthread_mutex_trylock = Hook<&Table::pthread_mutex_trylock>::count<1>;
+  os_sys.pthread_mutex_clocklock = Hook<&Table::pthread_mutex_clocklock>::count<1>;
+  os_sys.pthread_mutex_unlock = Hook<&Table::pthread_mutex_unlock>::count<-1>;
 }
 #endif
 #undef PMT_FAILABLE

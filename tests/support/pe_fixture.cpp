@@ -74,8 +74,7 @@ std::vector<uint8_t> buildVersionResource(const VersionFixture& fixture) {
     });
     out.node("VarFileInfo", 1, [&] {
       out.node("Translation", 0, [&] {
-        out.add(0x0409, 2);  // U.S. English
-        out.add(1200, 2);    // UTF-16
+        out.add(1200 << 16 | 0x0409, 4);  // U.S. English, UTF-16
         return 4;
       });
       return 0;
@@ -94,12 +93,15 @@ std::vector<uint8_t> buildPeWithResource(const std::vector<uint8_t>& versionReso
   const uint32_t raw = alignUp(size, kFileAlignment);
   constexpr size_t pe = kPeHeaderOffset, opt = pe + 24;
   const size_t sectionHeader = opt + (plus ? 240 : 224);
+  constexpr size_t dir = kPeResourceOffset, data = kPeResourceDataEntryOffset;
   Bytes out;
   // {offset, value, size}: DOS header; PE header (machine AMD64 / i386, sections, optional
   // header size, characteristics); optional header (magic, linker version, initialized data,
   // image base, section and file alignment, OS and subsystem versions, image and header sizes,
-  // GUI subsystem, stack and heap sizes, data directories, directory 2: the resources). No entry
-  // point: a resource-only DLL.
+  // GUI subsystem, stack and heap sizes, data directories, directory 2: the resources; no entry
+  // point: a resource-only DLL); the .rsrc section header (initialized data, readable); the
+  // resource tree: type RT_VERSION -> name 1 -> language 0x409 -> data entry, one ID entry per
+  // directory, subdirectory offsets with the top bit set.
   // clang-format off
   const std::tuple<size_t, uint64_t, size_t> fields[] = {
       {0, 0x5A4D, 2}, {0x3C, pe, 4},
@@ -114,29 +116,20 @@ std::vector<uint8_t> buildPeWithResource(const std::vector<uint8_t>& versionReso
       {opt + 72, 0x100000, w}, {opt + 72 + w, 0x1000, w},
       {opt + 72 + 2 * w, 0x100000, w}, {opt + 72 + 3 * w, 0x1000, w},
       {opt + 76 + 4 * w, 16, 4}, {opt + 96 + 4 * w, has ? kResourceRva : 0, 4},
-      {opt + 100 + 4 * w, size, 4}};
+      {opt + 100 + 4 * w, size, 4},
+      {sectionHeader, 0x637273722E, 8}, {sectionHeader + 8, size, 4},
+      {sectionHeader + 12, kResourceRva, 4}, {sectionHeader + 16, raw, 4},
+      {sectionHeader + 20, kPeResourceOffset, 4}, {sectionHeader + 36, 0x40000040, 4},
+      {dir + 14, 1, 2}, {dir + 16, 16, 4}, {dir + 20, 0x80000018u, 4},
+      {dir + 38, 1, 2}, {dir + 40, 1, 4}, {dir + 44, 0x80000030u, 4},
+      {dir + 62, 1, 2}, {dir + 64, 0x0409, 4}, {dir + 68, 0x48, 4},
+      {data, kResourceRva + inSection, 4}, {data + 4, versionResource.size(), 4}};
   // clang-format on
-  for (const auto& [at, value, bytes] : fields) out.put(at, value, bytes);
-  out.put(kPeResourceOffset - 1, 0, 1);
-  if (!has) return out.b;
-  // The .rsrc section header.
-  out.put(sectionHeader, 0x637273722E, 8);  // ".rsrc"
-  const uint32_t header[] = {size, kResourceRva, raw, kPeResourceOffset};
-  for (size_t i = 0; i < 4; ++i) out.put(sectionHeader + 8 + 4 * i, header[i], 4);
-  out.put(sectionHeader + 36, 0x40000040, 4);  // initialized data, readable
-  // Type RT_VERSION -> name 1 -> language 0x409 -> data entry, one ID entry per directory;
-  // subdirectory offsets have the top bit set.
-  const uint32_t entries[][2] = {{16, 0x80000018u}, {1, 0x80000030u}, {0x0409, 0x48}};
-  for (size_t i = 0; i < 3; ++i) {
-    out.put(kPeResourceOffset + 24 * i + 14, 1, 2);
-    out.put(kPeResourceOffset + 24 * i + 16, entries[i][0], 4);
-    out.put(kPeResourceOffset + 24 * i + 20, entries[i][1], 4);
+  for (const auto& [at, value, bytes] : fields) {
+    if (has || at < sectionHeader) out.put(at, value, bytes);  // no resource: the headers only
   }
-  out.put(kPeResourceDataEntryOffset, kResourceRva + inSection, 4);
-  out.put(kPeResourceDataEntryOffset + 4, versionResource.size(), 4);
-  out.put(kPeResourceDataEntryOffset + 12, 0, 4);
-  out.b.insert(out.b.end(), versionResource.begin(), versionResource.end());
   out.b.resize(kPeResourceOffset + raw);
+  if (has) std::copy(versionResource.begin(), versionResource.end(), out.b.begin() + data + 16);
   return out.b;
 }
 
@@ -148,8 +141,7 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 std::string makeTempDir() {
-  std::random_device random;
-  for (;;) {
+  for (std::random_device random;;) {
     const auto dir =
         std::filesystem::temp_directory_path() / ("pmtsys-" + std::to_string(random()));
     if (std::filesystem::create_directory(dir)) return dir.string();

@@ -1,6 +1,5 @@
-// What the platform under test makes affordable. Kernel-object calls cost tens of nanoseconds
-// in the Linux layer but are system calls on Windows (under Wine, a round trip to the server
-// of about 85 microseconds), so loops over kernel objects scale their iteration counts.
+// Kernel-object calls cost tens of nanoseconds in the Linux layer but are system calls on Windows
+// (under Wine, a server round trip of about 85 us): loops over them scale their iterations.
 #pragma once
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// Test helpers that capture what the library reports: assertion reports (through the OS
-// layer's sink) and print output (through the print hooks). Each restores the default when it
-// goes out of scope.
+// Test helpers that capture what the library reports: assertion reports (through the OS layer's
+// sink) and print output (through the print hooks), restoring the defaults at the end of scope.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -42,8 +41,6 @@ class AssertCapture {
     });
   }
   ~AssertCapture() { os_setAssertSink(nullptr); }
-  AssertCapture(const AssertCapture&) = delete;
-  AssertCapture& operator=(const AssertCapture&) = delete;
 
   size_t count() const { return reports().size(); }
   std::vector<AssertReport> reports() const {
@@ -71,8 +68,6 @@ class PrintCapture {
     csys_printfASetHooks(&hooks);
   }
   ~PrintCapture() { csys_printfASetHooks(nullptr); }
-  PrintCapture(const PrintCapture&) = delete;
-  PrintCapture& operator=(const PrintCapture&) = delete;
 
   std::string text() const {
     std::lock_guard<std::mutex> lock(captured::mutex);

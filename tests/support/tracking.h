@@ -13,8 +13,7 @@ inline int32_t trackedCount(const csys_resourceId& rid, uint32_t action) {
 
 // The number of outstanding sums, without printing them.
 inline int32_t leakRecords() {
-  int32_t leaks = -1;
-  int32_t valid = 0;
+  int32_t leaks = -1, valid = 0;
   csys_resourceReportLeaks(0, &leaks, &valid);
   return leaks;
 }

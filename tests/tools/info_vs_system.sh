@@ -1,7 +1,6 @@
 #!/bin/bash
-# `pmtsys info` must agree with what Linux says: /proc/cpuinfo, nproc and uname. The family is
-# the processor's base family (Linux adds the extended family above 15); the brand is not
-# compared, since hypervisors may rename the processor to the kernel. Argument: the command.
+# `pmtsys info` (argument: the command) against /proc/cpuinfo, nproc and uname: the base family
+# (Linux adds the extended one above 15), not the brand (hypervisors may rename the processor).
 set -u
 info=$("$1" info) || { echo "pmtsys info failed"; exit 1; }
 failures=0
@@ -11,10 +10,10 @@ expect() { # what, ours, the system's
   if [ "$2" != "$3" ]; then echo "$1: pmtsys says '$2', the system '$3'"; failures=$((failures + 1)); fi
 }
 family=$(system 'cpu family') && [ "$family" -gt 15 ] && family=15
-expect vendor "$(field processor vendor)" "$(system vendor_id)"
 expect family "$(field processor family)" "$family"
-expect model "$(field processor model)" "$(system model)"
-expect stepping "$(field processor stepping)" "$(system stepping)"
+for pair in vendor:vendor_id model:model stepping:stepping; do
+  expect "${pair%:*}" "$(field processor "${pair%:*}")" "$(system "${pair#*:}")"
+done
 expect processors "$(field processor processors)" "$(nproc --all)"
 mask=$(field processor 'active mask') && active=0
 for ((bit = 0; bit < 32; ++bit)); do active=$((active + (mask >> bit & 1))); done

@@ -1,6 +1,5 @@
-// Path joining on any directory, name and buffer size: the input is the size byte, then the
-// directory and the name split at the first zero byte; the library's own check of every promise
-// of the join decides.
+// Path joining on any directory, name and buffer size (the size byte, then directory and name
+// split at the first zero byte); the library's own check of every promise of the join decides.
 #include <cstdint>
 
 #include "fuzz_check.h"

@@ -1,6 +1,5 @@
-// Named kernel objects created with arbitrary bytes as the name. A name is either refused with
-// OS_ERROR_INVALID_PARAMETER or names one object: new on creation, found by open and by a second
-// creation, refused to another type, and gone with its last handle. Nothing stays open.
+// Any bytes as an object's name: refused with OS_ERROR_INVALID_PARAMETER, or one object, new on
+// creation, found by open and by a second creation, refused to another type, gone when closed.
 #include <cstdint>
 #include <string>
 

@@ -1,6 +1,5 @@
-// The version-resource reader on arbitrary bytes: the file comes from the fuzz input through the
-// backend's call table, and every query runs on what the reader copies out. Nothing may read
-// outside the file or the copy, and the answers must agree with each other.
+// The version-resource reader on any file (through the backend's call table) and every query on
+// what it copies out: no read outside the file or the copy, and the answers agree with each other.
 #include <cstdint>
 #include <cstring>
 #include <vector>
