@@ -1,7 +1,5 @@
-// The shutdown stages and thread cleanups with real threads: order of teardown, the printed
-// reports, what is refused after the final stage, cleanups registered for other threads,
-// postponement by the count and by live threads, and registrations racing with the final stage.
-// Each test ends the library: each runs in a process of its own.
+// The shutdown stages and thread cleanups with real threads: order, printed reports, what the
+// final stage leaves refused, postponement, registrations racing it. Each test ends the library.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,6 +16,7 @@
 #include "csys_thread.h"
 #include "os/os.h"
 #include "support/report_capture.h"
+#include "thread/thread_local_internal.h"
 
 namespace {
 
@@ -35,26 +34,23 @@ csys_status record(void* what) {
 
 // A library thread that runs until released.
 struct Parked {
-  csys_event release{};
+  std::atomic<bool> release{false};
   csys_thread thread{};
   std::string id;
   Parked() {
     uint32_t os = 0;
-    EXPECT_EQ(csys_event_construct(&release, 1, 0), CSYS_OK);
-    EXPECT_EQ(csys_thread_construct(&thread), CSYS_OK);
-    EXPECT_EQ(csys_thread_create(park, &release, nullptr, &thread), CSYS_OK);
-    EXPECT_EQ(csys_thread_getOSIdentifier(&thread, &os), CSYS_OK);
+    EXPECT_EQ(csys_thread_construct(&thread) |
+                  csys_thread_create(park, &release, nullptr, &thread) |
+                  csys_thread_getOSIdentifier(&thread, &os),
+              CSYS_OK);
     id = "@" + std::to_string(os);
   }
   void end() {
-    EXPECT_EQ(csys_event_set(&release), CSYS_OK);
-    EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
-    EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);
-    EXPECT_EQ(csys_event_destruct(&release), CSYS_OK);
+    release = true;
+    EXPECT_EQ(csys_thread_waitForTermination(&thread) | csys_thread_destruct(&thread), CSYS_OK);
   }
   static uint32_t park(void* release) {
-    int32_t acquired = 0;
-    EXPECT_EQ(csys_event_wait(static_cast<csys_event*>(release), &acquired), CSYS_OK);
+    while (!*static_cast<std::atomic<bool>*>(release)) os_sleep(1);
     return 0;
   }
 };
@@ -129,15 +125,27 @@ TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalSta
   ASSERT_EQ(csys_thread_cleanup_registerOther(&other.thread, record, const_cast<char*>("o")), 0);
   ASSERT_EQ(csys_thread_cleanup_registerOther(&worker.thread, record, const_cast<char*>("w2")), 0);
   other.end();
-  // A foreign thread that touched the library ends itself once; one that did not has nothing
-  // to do.
+  uint32_t keys[3] = {};
+  int32_t flags[2] = {};
+  ASSERT_EQ(csys_threadLocal_alloc(&keys[0], &flags[0]) |
+                csys_threadLocal_alloc(&keys[1], &flags[0]) |
+                csys_threadLocal_alloc(&keys[2], &flags[1]),
+            CSYS_OK);
+  EXPECT_EQ(std::make_pair(keys[1], keys[2]), std::make_pair(keys[0], keys[0] + 1));
+  // A foreign thread: reading makes no block; one that touched the library ends itself once.
   std::string foreign;
   std::thread([&] {
     foreign = "@" + std::to_string(os_getCurrentThreadId()) + " ";
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+    uintptr_t value = 7;
+    int32_t block = 1;
+    EXPECT_EQ(csys_thread_cleanup() | csys_threadLocal_getValue(keys[2], &value) |
+                  csys_threadLocal_hasBlock(&block),
+              CSYS_OK);
+    EXPECT_EQ(value + uintptr_t(block), 0u);
     registerAll({"T:f"});
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
+    EXPECT_EQ(csys_thread_cleanup() | csys_thread_cleanup() | csys_threadLocal_hasBlock(&block),
+              CSYS_OK);
+    EXPECT_EQ(block, 0);
   }).join();
   const std::string before = "o" + other.id + " f" + foreign;
   registerAll({"N:final"});

@@ -1,7 +1,5 @@
-// Thread handles, per-thread blocks and keyed values, the current thread, priorities, creation
-// and the wait for a thread's end, with real threads. Work state: defaults of a new record, the
-// worker switch and the references it keeps, distinct sequence numbers under concurrent
-// queries, refusals.
+// Thread creation, its parameters and the wait for its end; priorities and refusals. Work state:
+// defaults, the worker switch and the references it keeps, distinct sequence numbers.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -12,35 +10,8 @@
 #include "csys_thread.h"
 #include "csys_thread_work.h"
 #include "support/report_capture.h"
-#include "thread/thread_local_internal.h"
-#include "thread/thread_record_internal.h"
 
 namespace {
-
-TEST(ThreadLocal, KeysPerFlagValuesPerThreadAndNoBlockForReading) {
-  uint32_t keys[2] = {};
-  int32_t flags[2] = {};
-  ASSERT_EQ(csys_threadLocal_alloc(&keys[0], &flags[0]), CSYS_OK);
-  const uint32_t first = keys[0];
-  ASSERT_EQ(csys_threadLocal_alloc(&keys[0], &flags[0]) |  // the same flag: the same key
-                csys_threadLocal_alloc(&keys[1], &flags[1]),
-            CSYS_OK);
-  EXPECT_EQ(keys[0], first);
-  EXPECT_EQ(keys[1], first + 1);
-  const uint32_t second = keys[1];
-  std::thread([&] {
-    uintptr_t value = 7;
-    int32_t hasBlock = 1;
-    EXPECT_EQ(csys_threadLocal_getValue(second, &value) | csys_threadLocal_hasBlock(&hasBlock), 0);
-    EXPECT_EQ(value + uintptr_t(hasBlock), 0u);  // reading never makes a block
-    EXPECT_EQ(csys_threadLocal_setValueObj(second, 2, nullptr), CSYS_OK);
-    EXPECT_EQ(csys_threadLocal_getValue(second, &value), CSYS_OK);
-    EXPECT_EQ(value, 2u);
-    EXPECT_EQ(csys_thread_cleanup(), CSYS_OK);
-    EXPECT_EQ(csys_threadLocal_hasBlock(&hasBlock), CSYS_OK);
-    EXPECT_EQ(hasBlock, 0);
-  }).join();
-}
 
 // A thread's own view of itself: name, priority, id.
 using Observed = std::tuple<const char*, int32_t, uint32_t>;
