@@ -2,6 +2,7 @@
 // attention races, shutdown racing ending threads. A fiftieth unless PMTSYS_STRESS=full.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -39,6 +40,11 @@ struct Timed {
   }
 };
 
+// Steps made in order (a braced list is evaluated left to right, unlike the operands of |).
+bool allOk(std::initializer_list<csys_status> steps) {
+  return std::all_of(steps.begin(), steps.end(), [](csys_status s) { return s == CSYS_OK; });
+}
+
 // Runs body(0) ... body(count - 1) on library threads, in the order they start, and waits.
 void onThreads(int count, const std::function<void(int)>& body) {
   struct Shared {
@@ -52,11 +58,11 @@ void onThreads(int count, const std::function<void(int)>& body) {
   };
   std::vector<csys_thread> threads(static_cast<size_t>(count));
   for (csys_thread& thread : threads) {
-    EXPECT_EQ(csys_thread_construct(&thread) | csys_thread_create(run, &shared, nullptr, &thread),
-              CSYS_OK);
+    EXPECT_TRUE(allOk(
+        {csys_thread_construct(&thread), csys_thread_create(run, &shared, nullptr, &thread)}));
   }
   for (csys_thread& thread : threads) {
-    EXPECT_EQ(csys_thread_waitForTermination(&thread) | csys_thread_destruct(&thread), CSYS_OK);
+    EXPECT_TRUE(allOk({csys_thread_waitForTermination(&thread), csys_thread_destruct(&thread)}));
   }
 }
 
@@ -209,9 +215,10 @@ TEST(Stress, AttentionAttachDetachAndCheckRaceBetweenThreads) {
       while (ready < kWorkers) os_yield();
       for (int r = 0; r < rounds; ++r) {
         csys_attentionTag tag;
-        failures += (csys_attentionTag_construct(&tag) |
-                     csys_attentionTag_attachCancel(&tag, &workers[size_t(r % kWorkers)], kCancel) |
-                     csys_attentionTag_detachAndDestruct(&tag)) != CSYS_OK;
+        failures +=
+            !allOk({csys_attentionTag_construct(&tag),
+                    csys_attentionTag_attachCancel(&tag, &workers[size_t(r % kWorkers)], kCancel),
+                    csys_attentionTag_detachAndDestruct(&tag)});
       }
       ++finished;
     });

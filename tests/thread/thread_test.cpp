@@ -2,6 +2,7 @@
 // thread cleanups. Shutdown tests end the library: each test runs in a process of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <set>
@@ -36,6 +37,11 @@ csys_status record(void* what) {
   return *static_cast<const char*>(what) == '!' ? CSYS_STATUS(0x80000555u) : CSYS_OK;
 }
 
+// Steps made in order (a braced list is evaluated left to right, unlike the operands of |).
+bool allOk(std::initializer_list<csys_status> steps) {
+  return std::all_of(steps.begin(), steps.end(), [](csys_status s) { return s == CSYS_OK; });
+}
+
 // A library thread that runs until released.
 struct Parked {
   std::atomic<bool> release{false};
@@ -43,15 +49,14 @@ struct Parked {
   std::string id;
   Parked() {
     uint32_t os = 0;
-    EXPECT_EQ(csys_thread_construct(&thread) |
-                  csys_thread_create(park, &release, nullptr, &thread) |
-                  csys_thread_getOSIdentifier(&thread, &os),
-              CSYS_OK);
+    EXPECT_TRUE(
+        allOk({csys_thread_construct(&thread), csys_thread_create(park, &release, nullptr, &thread),
+               csys_thread_getOSIdentifier(&thread, &os)}));
     id = "@" + std::to_string(os);
   }
   void end() {
     release = true;
-    EXPECT_EQ(csys_thread_waitForTermination(&thread) | csys_thread_destruct(&thread), CSYS_OK);
+    EXPECT_TRUE(allOk({csys_thread_waitForTermination(&thread), csys_thread_destruct(&thread)}));
   }
   static uint32_t park(void* release) {
     while (!*static_cast<std::atomic<bool>*>(release)) os_sleep(1);
@@ -90,9 +95,8 @@ TEST(ThreadCreate, ParametersReachTheThreadAndWaitersAllReturn) {
     const csys_threadCreateParams params{asked, 64 * 1024, kName};
     Observed observed{};
     csys_thread thread{};
-    ASSERT_EQ(
-        csys_thread_construct(&thread) | csys_thread_create(observe, &observed, &params, &thread),
-        CSYS_OK);
+    ASSERT_TRUE(allOk({csys_thread_construct(&thread),
+                       csys_thread_create(observe, &observed, &params, &thread)}));
     std::thread other([&] { EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK); });
     EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
     other.join();
@@ -263,10 +267,9 @@ TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalSta
   other.end();
   uint32_t keys[3] = {};
   int32_t flags[2] = {};
-  ASSERT_EQ(csys_threadLocal_alloc(&keys[0], &flags[0]) |
-                csys_threadLocal_alloc(&keys[1], &flags[0]) |
-                csys_threadLocal_alloc(&keys[2], &flags[1]),
-            CSYS_OK);
+  ASSERT_TRUE(allOk({csys_threadLocal_alloc(&keys[0], &flags[0]),
+                     csys_threadLocal_alloc(&keys[1], &flags[0]),
+                     csys_threadLocal_alloc(&keys[2], &flags[1])}));
   EXPECT_EQ(std::make_pair(keys[1], keys[2]), std::make_pair(keys[0], keys[0] + 1));
   // A foreign thread: reading makes no block, it has no name, its work state is the default; once
   // it touched the library it ends itself once.
@@ -276,14 +279,14 @@ TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalSta
     uintptr_t value = 7;
     int32_t block = 1;
     const char* name = "x";
-    EXPECT_EQ(csys_thread_cleanup() | csys_threadLocal_getValue(keys[2], &value) |
-                  csys_threadLocal_hasBlock(&block) | csys_thread_getCurrentThreadName(&name),
-              CSYS_OK);
+    EXPECT_TRUE(
+        allOk({csys_thread_cleanup(), csys_threadLocal_getValue(keys[2], &value),
+               csys_threadLocal_hasBlock(&block), csys_thread_getCurrentThreadName(&name)}));
     EXPECT_EQ(std::make_tuple(value, block, name), std::make_tuple(0u, 0, nullptr));
     EXPECT_EQ(read(nullptr), State(CSYS_OK, 1, 0, -1, 1, nullptr));
     registerAll({"T:f"});
-    EXPECT_EQ(csys_thread_cleanup() | csys_thread_cleanup() | csys_threadLocal_hasBlock(&block),
-              CSYS_OK);
+    EXPECT_TRUE(
+        allOk({csys_thread_cleanup(), csys_thread_cleanup(), csys_threadLocal_hasBlock(&block)}));
     EXPECT_EQ(block, 0);
   }).join();
   const std::string before = "o" + other.id + " f" + foreign;
