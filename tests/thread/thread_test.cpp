@@ -234,7 +234,7 @@ TEST(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
   csys_mutex* global = nullptr;
   int32_t leaks = 0;
   int32_t valid[2] = {1, 1};
-  csys_resourceId ids[2]{};
+  csys_resourceId rids[2]{};
   const std::pair<csys_status, csys_status> after[] = {
       {csys_shutdown(), CSYS_SHUTDOWN_ALREADY_DONE},
       {csys_shutdown_register(record, nullptr), CSYS_E_SHUT_DOWN},
@@ -247,12 +247,12 @@ TEST(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
       {csys_criticalSection_wait(&leaked, nullptr), CSYS_OK},  // objects still work untracked
       {csys_criticalSection_release(&leaked), CSYS_OK},
       {csys_criticalSection_destruct(&leaked), CSYS_OK},
-      {csys_resourceId_init(&ids[0], "a"), CSYS_OK},
-      {csys_resourceId_init(&ids[1], "b"), CSYS_OK}};
+      {csys_resourceId_init(&rids[0], "a"), CSYS_OK},
+      {csys_resourceId_init(&rids[1], "b"), CSYS_OK}};
   for (const auto& [got, want] : after) EXPECT_EQ(got, want);
   EXPECT_EQ(value + uintptr_t(valid[0] + valid[1]), 0u);            // no value, no report
   EXPECT_EQ(csys_cleanup_getNextTag(), csys_cleanup_getNextTag());  // tags and ids frozen
-  EXPECT_EQ(ids[1].id, ids[0].id);
+  EXPECT_EQ(rids[1].id, rids[0].id);
 }
 
 TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalStage) {

@@ -89,9 +89,8 @@ TEST(TimerTicks, ArithmeticCarriesAndBorrowsBetweenHalves) {
   EXPECT_EQ((csys_timerTicks_convertToDouble(&rows[3][3], &d), d), -2 * 4294967296.0 + 10);
 }
 
-// Each calibration outcome in a process of its own (the rates are determined once): the nominal
-// rate, cycles per five counter ticks, whether the counter has a frequency; the status and the
-// assertion reports (the failed query, and the rates' report of it).
+// Each in a process of its own (rates are determined once): nominal rate, cycles per five counter
+// ticks, whether the counter has a frequency; status, assertion reports.
 using Calibration = std::tuple<std::optional<uint32_t>, int64_t, bool, csys_status, size_t>;
 class Calibrate : public ControlledClock, public ::testing::WithParamInterface<Calibration> {};
 
@@ -177,7 +176,6 @@ TEST_F(ControlledClock, StartStopResetReadingsAndTheCorrection) {
     csys_timer_setCount(&t, static_cast<int32_t>(count));
     EXPECT_EQ(ticks(&t), want);
   }
-  // Elapsed milliseconds between two system tick readings.
   const csys_timerTicks start{0xFFFFFFF0u, 2};
   const csys_timerTicks end = csys_timerTicks_fromU64(
       csys_timerTicks_toU64(start) + csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS) / 4);
