@@ -31,15 +31,12 @@ int sized(int full) {
   return pmtsys_test::stressIterations(form && std::strcmp(form, "full") == 0 ? full : full / 50);
 }
 
-struct Timed {
-  const char* what;
-  long long cycles;
-  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-  ~Timed() {
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    std::printf("stress %s: %lld cycles in %.2f s\n", what, cycles, took.count());
-  }
-};
+void timed(const char* what, long long cycles, const std::function<void()>& run) {
+  const auto start = std::chrono::steady_clock::now();
+  run();
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  std::printf("stress %s: %lld cycles in %.2f s\n", what, cycles, took.count());
+}
 
 // Steps made in order (a braced list is evaluated left to right, unlike the operands of |).
 bool allOk(std::initializer_list<csys_status> steps) {
@@ -91,17 +88,18 @@ void lockStress(const char* name, Lock* lock, Wait wait, Release release) {
   const int cycles = sized(1000000);
   uint64_t counter = 0;
   std::atomic<int> failures{0}, started{0};
-  Timed timed{name, static_cast<long long>(kThreads) * cycles};
-  onThreads(kThreads, [&](int) {
-    ++started;
-    while (started < kThreads) os_yield();  // all contend from the start
-    for (int i = 0; i < cycles; ++i) {
-      int32_t acquired = 0;
-      if (wait(lock, &acquired) == CSYS_OK && acquired == 1) {  // else the count is short
-        ++counter;
-        failures += release(lock) != CSYS_OK;
+  timed(name, static_cast<long long>(kThreads) * cycles, [&] {
+    onThreads(kThreads, [&](int) {
+      ++started;
+      while (started < kThreads) os_yield();  // all contend from the start
+      for (int i = 0; i < cycles; ++i) {
+        int32_t acquired = 0;
+        if (wait(lock, &acquired) == CSYS_OK && acquired == 1) {  // else the count is short
+          ++counter;
+          failures += release(lock) != CSYS_OK;
+        }
       }
-    }
+    });
   });
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(counter, static_cast<uint64_t>(kThreads) * static_cast<uint64_t>(cycles));
@@ -178,10 +176,9 @@ TEST(Stress, ThreadChurnRunsEveryEndAndLeavesNothingOpenOrGrowing) {
   const auto open = leftOpen();
   [[maybe_unused]] uint64_t peak[2] = {};
   EXPECT_TRUE(os_peakWorkingSetBytes(&peak[0]));
-  {
-    Timed timed{"thread churn", static_cast<long long>(waves) * kWave};
+  timed("thread churn", static_cast<long long>(waves) * kWave, [&] {
     for (int w = warmUp; w < waves; ++w) wave();
-  }
+  });
   EXPECT_TRUE(os_peakWorkingSetBytes(&peak[1]));
   EXPECT_EQ(failures.load(), 0);
   expectEndsOf(waves * kWave);
@@ -201,8 +198,7 @@ TEST(Stress, AttentionAttachDetachAndCheckRaceBetweenThreads) {
   const auto open = settle();
   std::vector<csys_thread> workers(kWorkers);
   std::atomic<int> ready{0}, fired{0}, finished{0}, failures{0};
-  {
-    Timed timed{"attention races", static_cast<long long>(kControllers) * rounds};
+  timed("attention races", static_cast<long long>(kControllers) * rounds, [&] {
     onThreads(kWorkers + kControllers, [&](int index) {
       if (index < kWorkers) {
         failures += csys_thread_constructCurrent(&workers[size_t(index)]) != CSYS_OK;
@@ -224,7 +220,7 @@ TEST(Stress, AttentionAttachDetachAndCheckRaceBetweenThreads) {
       }
       ++finished;
     });
-  }
+  });
   for (csys_thread& worker : workers) EXPECT_EQ(csys_thread_destruct(&worker), CSYS_OK);
   EXPECT_EQ(failures.load(), 0);
   EXPECT_LE(fired.load(), kControllers * rounds);
