@@ -41,14 +41,10 @@ csys_cleanupFunc generic(F func) {
 
 // A frame of entries, oldest first with ids 0, 1, ..., written "<kind><run>:<name>": kind o(bj),
 // v(ar), e(ntry), n(oarg), ? (two at once); run A(lways), F(ailure), S(uccess); "00" disarmed.
-// Early releases "<id>+" run an entry, "<id>-" forget it. Then the frame closes.
-struct FrameRow {
-  const char* entries;
-  const char* releases;
-  csys_status status, closed;
-  const char* calls;
-  size_t asserts;
-};
+// Early releases "<id>+" run an entry, "<id>-" forget it. Then the frame, in a status, closes:
+// its status then, the calls made, the assertion reports.
+using FrameRow =
+    std::tuple<const char*, const char*, csys_status, csys_status, const char*, size_t>;
 
 TEST(Cleanup, EntriesRunNewestFirstByOutcomeKindAndRelease) {
   const FrameRow rows[] = {
@@ -67,11 +63,11 @@ TEST(Cleanup, EntriesRunNewestFirstByOutcomeKindAndRelease) {
   };
   // A letter's position is its flag: the call kinds (? is two at once), the runs in 0x10s.
   const std::string kinds = "0vo?e...n", runs = "0SFA";
-  for (const FrameRow& row : rows) {
-    SCOPED_TRACE(row.entries);
+  for (const auto& [script, releases, start, closed, calls, reports] : rows) {
+    SCOPED_TRACE(script);
     g_calls.clear();
     pmtsys_test::AssertCapture asserts;
-    std::istringstream in(row.entries);
+    std::istringstream in(script);
     std::string names[4];
     char* vars[4] = {};
     csys_cleanupEntry entries[4];
@@ -89,9 +85,9 @@ TEST(Cleanup, EntriesRunNewestFirstByOutcomeKindAndRelease) {
                                             : generic(record)};
     }
     const int32_t made = count;
-    csys_status status = row.status;
-    std::istringstream releases(row.releases);
-    for (std::string token; releases >> token;) {
+    csys_status status = start;
+    std::istringstream early(releases);
+    for (std::string token; early >> token;) {
       csys_cleanup_doId_(entries, &count, &status, static_cast<uint32_t>(std::stoul(token)),
                          token.back() == '+');
     }
@@ -100,8 +96,8 @@ TEST(Cleanup, EntriesRunNewestFirstByOutcomeKindAndRelease) {
     }
     csys_cleanupExecute_(entries, &count, &status, csys_cleanup_getNextTag());
     EXPECT_EQ(std::make_tuple(count, status, g_calls, asserts.count()),
-              std::make_tuple(-1, row.closed, std::string(row.calls), row.asserts));
-    EXPECT_TRUE(*row.entries != 'v' || vars[0] == nullptr);  // the variable cleared
+              std::make_tuple(-1, closed, std::string(calls), reports));
+    EXPECT_TRUE(*script != 'v' || vars[0] == nullptr);  // the variable cleared
   }
 }
 
@@ -147,11 +143,7 @@ TEST(ResourceTracking, ReportListsUnbalancedSumsByIdExactly) {
                                      {{1, nullptr}, kWait, 3}};
   std::vector<Action> removed = mixed;  // a record taken from the middle of its bucket
   removed.push_back({{1, nullptr}, kConstruct, -1});
-  const struct {
-    std::vector<Action> actions;
-    int32_t leaks;
-    std::string text;
-  } rows[] = {
+  const std::tuple<std::vector<Action>, int32_t, std::string> rows[] = {
       {mixed, 4,
        kHeader + line(1, "none", 0, 1) + line(1, "none", 1, 3) + line(2, "middle", 1, -1) +
            line(257, "high", 1, 1)},
@@ -159,13 +151,13 @@ TEST(ResourceTracking, ReportListsUnbalancedSumsByIdExactly) {
        kHeader + line(1, "none", 1, 3) + line(2, "middle", 1, -1) + line(257, "high", 1, 1) + "\n"},
       {{{{7, "x"}, kWait, 2}, {{7, "x"}, kWait, -2}}, 0, ""},
   };
-  for (const auto& row : rows) {
-    for (const auto& [rid, action, delta] : row.actions) {
+  for (const auto& [actions, leaks, text] : rows) {
+    for (const auto& [rid, action, delta] : actions) {
       ASSERT_EQ(csys_resourceId_logAction(&rid, action, delta), CSYS_OK);
     }
     EXPECT_EQ(pmtsys_test::printedLeakReport(csys_resourceReportLeaks),
-              pmtsys_test::LeakReport(row.leaks, row.text));
-    for (const auto& [rid, action, delta] : row.actions)
+              pmtsys_test::LeakReport(leaks, text));
+    for (const auto& [rid, action, delta] : actions)
       csys_resourceId_logAction(&rid, action, -delta);
     EXPECT_EQ(pmtsys_test::leakRecords(), 0);
   }
