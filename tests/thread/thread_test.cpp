@@ -14,6 +14,7 @@
 
 #include "cleanup/shutdown_internal.h"
 #include "csys_cleanup.h"
+#include "csys_memory.h"
 #include "csys_resource.h"
 #include "csys_shutdown.h"
 #include "csys_sync.h"
@@ -86,7 +87,7 @@ uint32_t observe(void* argument) {
   return 0;
 }
 
-TEST(ThreadCreate, ParametersReachTheThreadAndWaitersAllReturn) {
+TEST(Thread, ParametersReachTheThreadWaitersReturnPrioritiesAndRefusals) {
   // The priority asked for and the one read back.
   const std::pair<int32_t, int32_t> cases[] = {
       {3, 2}, {5, 5}, {0, 0}, {CSYS_THREAD_PRIORITY_FROM_CREATOR, 4}};
@@ -109,9 +110,6 @@ TEST(ThreadCreate, ParametersReachTheThreadAndWaitersAllReturn) {
     EXPECT_EQ(std::get<1>(outside), reads);
     EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);
   }
-}
-
-TEST(Thread, InitialPrioritiesAndRefusedArguments) {
   pmtsys_test::AssertCapture asserts;
   const int32_t expected[] = {-1, -1, 4, 7, -1, -1, -1, -1, 6};
   int32_t priority = 0;
@@ -159,29 +157,27 @@ State read(const csys_thread* thread) {  // null thread: the calling thread's ow
 }
 
 TEST(WorkState, DefaultsWorkerSwitchGroupsAndRefusals) {
-  cstd_shared block{};  // counted by the handles, never released through them
-  static constexpr cstd_shared_vtable kOps{nullptr, cstd_shared_increment_default,
-                                           cstd_shared_decrement_default};
-  const cstd_shared_initParams params{0, nullptr, &kOps};
-  ASSERT_EQ(cstd_shared_initCustom(&block, &block, &params), CSYS_OK);
+  cstd_shared* block = nullptr;  // freed by the last handle
+  ASSERT_EQ(csys_memory_alloc_internal(sizeof *block, reinterpret_cast<void**>(&block)), CSYS_OK);
+  ASSERT_EQ(cstd_shared_init(block, block), CSYS_OK);
   cstd_ptrh mine{}, empty{};
-  ASSERT_EQ(cstd_ptrh_construct(&mine, &block) | cstd_ptrh_construct(&empty, nullptr), CSYS_OK);
+  ASSERT_EQ(cstd_ptrh_construct(&mine, block) | cstd_ptrh_construct(&empty, nullptr), CSYS_OK);
   csys_thread self{};
   const csys_thread none{};
   ASSERT_EQ(csys_thread_constructCurrent(&self), CSYS_OK);
   EXPECT_EQ(csys_thread_setIsWorkerThread(&self, 7, 12, &mine), CSYS_OK);
-  EXPECT_EQ(read(&self), State(CSYS_OK, 1, 1, 12, 1, &block));
+  EXPECT_EQ(read(&self), State(CSYS_OK, 1, 1, 12, 1, block));
   EXPECT_EQ(csys_thread_setIsWorkerThread(&self, 1, 13, nullptr), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(read(&self), State(CSYS_OK, 1, 1, 13, 2, &block));
+  EXPECT_EQ(read(&self), State(CSYS_OK, 1, 1, 13, 2, block));
   EXPECT_EQ(csys_thread_setIsWorkerThread(&self, 0, 14, &mine), CSYS_OK);
   EXPECT_EQ(csys_thread_setUseWorkManager(&self, 0), CSYS_OK);
   EXPECT_EQ(read(&self), State(CSYS_OK, 0, 0, -1, 3, nullptr));
   EXPECT_EQ(csys_thread_setWorkThreadGroup(&self, &mine), CSYS_OK);
   EXPECT_EQ(csys_thread_getWorkThreadGroup(&self, &empty), CSYS_OK);
-  EXPECT_EQ(std::make_pair(empty.shared, block.ownCount), std::make_pair(&block, 3));
+  EXPECT_EQ(std::make_pair(empty.shared, block->ownCount), std::make_pair(block, 3));
   EXPECT_EQ(cstd_ptrh_destruct(&mine), CSYS_OK);
   EXPECT_EQ(csys_thread_setWorkThreadGroup(&self, &mine), CSYS_OK);  // empty: the field empties
-  EXPECT_EQ(block.ownCount, 1);
+  EXPECT_EQ(block->ownCount, 1);
   // Concurrent queries receive distinct numbers.
   std::set<uint32_t> seen[2];
   std::thread other([&] {
@@ -260,11 +256,7 @@ TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalSta
   EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
   EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_OK);  // nothing requested: runs nothing
   Parked worker;
-  Parked other;
-  // Cleanups for other threads run in those threads, newest first.
-  registerAll({"T:w1", "T:w2"}, &worker.thread);
-  registerAll({"T:o"}, &other.thread);
-  other.end();
+  registerAll({"T:w1", "T:w2"}, &worker.thread);  // run in that thread, newest first
   uint32_t keys[3] = {};
   int32_t flags[2] = {};
   ASSERT_TRUE(allOk({csys_threadLocal_alloc(&keys[0], &flags[0]),
@@ -289,7 +281,7 @@ TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalSta
         allOk({csys_thread_cleanup(), csys_thread_cleanup(), csys_threadLocal_hasBlock(&block)}));
     EXPECT_EQ(block, 0);
   }).join();
-  const std::string before = "o" + other.id + " f" + foreign;
+  const std::string before = "f" + foreign;
   registerAll({"N:final"});
   EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_POSTPONED);
   int32_t requested = 0;
