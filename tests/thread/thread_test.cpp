@@ -43,28 +43,6 @@ bool allOk(std::initializer_list<csys_status> steps) {
   return std::all_of(steps.begin(), steps.end(), [](csys_status s) { return s == CSYS_OK; });
 }
 
-// A library thread that runs until released.
-struct Parked {
-  std::atomic<bool> release{false};
-  csys_thread thread{};
-  std::string id;
-  Parked() {
-    uint32_t os = 0;
-    EXPECT_TRUE(
-        allOk({csys_thread_construct(&thread), csys_thread_create(park, &release, nullptr, &thread),
-               csys_thread_getOSIdentifier(&thread, &os)}));
-    id = "@" + std::to_string(os);
-  }
-  void end() {
-    release = true;
-    EXPECT_TRUE(allOk({csys_thread_waitForTermination(&thread), csys_thread_destruct(&thread)}));
-  }
-  static uint32_t park(void* release) {
-    while (!*static_cast<std::atomic<bool>*>(release)) os_sleep(1);
-    return 0;
-  }
-};
-
 // Registers "<stage>:<name>" entries: E(arly), N(ormal) or T(he thread's end, by default this one).
 void registerAll(std::initializer_list<const char*> entries, csys_thread* thread = nullptr) {
   for (const char* entry : entries) {
@@ -255,8 +233,16 @@ TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalSta
   EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
   EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
   EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_OK);  // nothing requested: runs nothing
-  Parked worker;
-  registerAll({"T:w1", "T:w2"}, &worker.thread);  // run in that thread, newest first
+  static std::atomic<bool> release{false};
+  const auto park = [](void*) -> uint32_t {
+    while (!release) os_sleep(1);
+    return 0;
+  };
+  csys_thread worker{};
+  uint32_t os = 0;
+  ASSERT_TRUE(allOk({csys_thread_construct(&worker), csys_thread_create(park, 0, nullptr, &worker),
+                     csys_thread_getOSIdentifier(&worker, &os)}));
+  registerAll({"T:w1", "T:w2"}, &worker);  // run in that thread, newest first
   uint32_t keys[3] = {};
   int32_t flags[2] = {};
   ASSERT_TRUE(allOk({csys_threadLocal_alloc(&keys[0], &flags[0]),
@@ -281,7 +267,6 @@ TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalSta
         allOk({csys_thread_cleanup(), csys_thread_cleanup(), csys_threadLocal_hasBlock(&block)}));
     EXPECT_EQ(block, 0);
   }).join();
-  const std::string before = "f" + foreign;
   registerAll({"N:final"});
   EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_POSTPONED);
   int32_t requested = 0;
@@ -290,14 +275,15 @@ TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalSta
   EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_IN_PROGRESS);
   csys_thread late{};
   ASSERT_EQ(csys_thread_construct(&late), CSYS_OK);
-  EXPECT_EQ(csys_thread_create(Parked::park, nullptr, nullptr, &late), CSYS_E_THREAD_NOT_STARTED);
+  EXPECT_EQ(csys_thread_create(park, nullptr, nullptr, &late), CSYS_E_THREAD_NOT_STARTED);
   registerAll({"N:late"});  // requested, not yet final: still runs
   EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_SHUTDOWN_POSTPONED);  // the thread holds
-  EXPECT_EQ(g_ran, before);
-  worker.end();
+  EXPECT_EQ(g_ran, "f" + foreign);
+  release = true;
+  EXPECT_TRUE(allOk({csys_thread_waitForTermination(&worker), csys_thread_destruct(&worker)}));
   while (csys_shutdown() != CSYS_SHUTDOWN_ALREADY_DONE) os_sleep(1);
-  const std::string& w = worker.id;
-  EXPECT_EQ(g_ran, before + "w2" + w + " w1" + w + " late" + w + " final" + w + " ");
+  const std::string w = "@" + std::to_string(os) + " ";
+  EXPECT_EQ(g_ran, "f" + foreign + "w2" + w + "w1" + w + "late" + w + "final" + w);
 }
 
 TEST(ThreadShutdown, RegistrationsRacingTheFinalStageRunOrAreRefused) {
