@@ -1,12 +1,9 @@
-// Cleanup frames: which entries run on which outcome and in what order, early release, the
-// status rules, tag tracking with its exact leak report. Resource leak tracking: sums per
-// (id, action), the exact report and its order across buckets, disabling, tracking not set up.
+// Cleanup frames: entries run by outcome, kind and release, in order; tags and their leak report.
+// Resource tracking: sums per (id, action), the exact report and its order, disabling.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -21,11 +18,12 @@
 namespace {
 
 std::string g_calls;  // names of the entries run, each followed by a blank
+constexpr csys_status kFailed = CSYS_STATUS(0x80000777u);
 
 // Kind OBJ gets the name; ENTRY and VAR get the address of a name, which they clear.
 csys_status record(void* name) {
   g_calls += static_cast<const char*>(name) + std::string(" ");
-  return *static_cast<const char*>(name) == '!' ? CSYS_STATUS(0x80000777u) : CSYS_OK;
+  return *static_cast<const char*>(name) == '!' ? kFailed : CSYS_OK;
 }
 csys_status recordAndClear(void** name) {
   record(*name);
@@ -41,18 +39,12 @@ csys_cleanupFunc generic(F func) {
   return reinterpret_cast<csys_cleanupFunc>(reinterpret_cast<void (*)()>(func));
 }
 
-constexpr csys_status kFailed = CSYS_STATUS(0x80000777u);
-
 // A frame of entries, oldest first with ids 0, 1, ..., written "<kind><run>:<name>": kind o(bj),
 // v(ar), e(ntry), n(oarg), ? (two at once); run A(lways), F(ailure), S(uccess); "00" disarmed.
-// Early releases "<id>+" run an entry, "<id>-" forget it. Then the frame closes.
-struct FrameRow {
-  const char* entries;
-  const char* releases;
-  csys_status status, closed;
-  const char* calls;
-  size_t asserts;
-};
+// Early releases "<id>+" run an entry, "<id>-" forget it. Then the frame, in a status, closes:
+// its status then, the calls made, the assertion reports.
+using FrameRow =
+    std::tuple<const char*, const char*, csys_status, csys_status, const char*, size_t>;
 
 TEST(Cleanup, EntriesRunNewestFirstByOutcomeKindAndRelease) {
   const FrameRow rows[] = {
@@ -69,20 +61,13 @@ TEST(Cleanup, EntriesRunNewestFirstByOutcomeKindAndRelease) {
       {"oA:a oA:b", "1- 42+", CSYS_OK, CSYS_OK, "a ", 1},  // 42 is not in the frame
       {"oF:a oA:!b", "1+", CSYS_OK, kFailed, "!b a ", 0},
   };
-  const std::map<char, uint32_t> kinds = {{'o', CSYS_CLEANUP_CALL_OBJ},
-                                          {'v', CSYS_CLEANUP_CALL_VAR},
-                                          {'e', CSYS_CLEANUP_CALL_ENTRY},
-                                          {'n', CSYS_CLEANUP_CALL_NOARG},
-                                          {'0', 0},
-                                          {'?', 0x3u},
-                                          {'A', CSYS_CLEANUP_RUN_ALWAYS},
-                                          {'F', CSYS_CLEANUP_RUN_ON_FAILURE},
-                                          {'S', CSYS_CLEANUP_RUN_ON_SUCCESS}};
-  for (const FrameRow& row : rows) {
-    SCOPED_TRACE(row.entries);
+  // A letter's position is its flag: the call kinds (? is two at once), the runs in 0x10s.
+  const std::string kinds = "0vo?e...n", runs = "0SFA";
+  for (const auto& [script, releases, start, closed, calls, reports] : rows) {
+    SCOPED_TRACE(script);
     g_calls.clear();
     pmtsys_test::AssertCapture asserts;
-    std::istringstream in(row.entries);
+    std::istringstream in(script);
     std::string names[4];
     char* vars[4] = {};
     csys_cleanupEntry entries[4];
@@ -90,59 +75,47 @@ TEST(Cleanup, EntriesRunNewestFirstByOutcomeKindAndRelease) {
     for (std::string token; in >> token; ++count) {
       names[count] = token.substr(3);
       vars[count] = names[count].data();
-      const uint32_t flags = kinds.at(token[0]) | kinds.at(token[1]);
-      const bool byAddress = token[0] == 'v' || token[0] == 'e';
-      entries[count] = {static_cast<uint32_t>(count), flags,
-                        token[0] == 'v' ? static_cast<void*>(&vars[count]) : vars[count],
-                        byAddress         ? generic(recordAndClear)
-                        : token[0] == 'n' ? generic(noArgument)
-                                          : generic(record)};
+      const auto kind = static_cast<uint32_t>(kinds.find(token[0]));
+      const bool byAddress = kind == CSYS_CLEANUP_CALL_VAR || kind == CSYS_CLEANUP_CALL_ENTRY;
+      entries[count] = {
+          static_cast<uint32_t>(count), kind | uint32_t(runs.find(token[1]) << 4),
+          kind == CSYS_CLEANUP_CALL_VAR ? static_cast<void*>(&vars[count]) : vars[count],
+          byAddress                         ? generic(recordAndClear)
+          : kind == CSYS_CLEANUP_CALL_NOARG ? generic(noArgument)
+                                            : generic(record)};
     }
     const int32_t made = count;
-    csys_status status = row.status;
-    std::istringstream releases(row.releases);
-    for (std::string token; releases >> token;) {
+    csys_status status = start;
+    std::istringstream early(releases);
+    for (std::string token; early >> token;) {
       csys_cleanup_doId_(entries, &count, &status, static_cast<uint32_t>(std::stoul(token)),
                          token.back() == '+');
     }
-    for (int32_t i = count; i < made; ++i) {
-      EXPECT_EQ(entries[i].id, 0xFFFFFFFFu);  // emptied behind the frame's end
-      EXPECT_EQ(entries[i].flags, 0u);
+    for (int32_t i = count; i < made; ++i) {  // emptied behind the frame's end
+      EXPECT_EQ(std::make_pair(entries[i].id, entries[i].flags), std::make_pair(0xFFFFFFFFu, 0u));
     }
     csys_cleanupExecute_(entries, &count, &status, csys_cleanup_getNextTag());
-    EXPECT_EQ(count, -1);
-    EXPECT_EQ(status, row.closed);
-    EXPECT_EQ(g_calls, row.calls);
-    EXPECT_EQ(asserts.count(), row.asserts);
-    EXPECT_TRUE(*row.entries != 'v' || vars[0] == nullptr);  // the variable cleared
+    EXPECT_EQ(std::make_tuple(count, status, g_calls, asserts.count()),
+              std::make_tuple(-1, closed, std::string(calls), reports));
+    EXPECT_TRUE(*script != 'v' || vars[0] == nullptr);  // the variable cleared
   }
 }
 
-TEST(Cleanup, LeakedTagsAreListedAsRangesAndConcurrentFramesLeaveNone) {
+TEST(Cleanup, LeakedTagsAreListedAsRanges) {
   const auto report = [] { return pmtsys_test::printedLeakReport(csys_cleanupReportLeaks); };
   EXPECT_EQ(report(), pmtsys_test::LeakReport(0, ""));  // no frame yet
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([] {
-      for (int i = 0; i < 500; ++i) csys_cleanup_logExecute(csys_cleanup_getNextTag());
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(report(), pmtsys_test::LeakReport(0, ""));
-  const int32_t base = csys_cleanup_getNextTag();  // never logged: a leak
-  const int32_t t1 = csys_cleanup_getNextTag();
-  const int32_t t2 = csys_cleanup_getNextTag();  // t2 to t4 leaked
-  const int32_t t3 = csys_cleanup_getNextTag();
-  const int32_t t4 = csys_cleanup_getNextTag();
-  for (const int32_t tag : {csys_cleanup_getNextTag(), t1, int32_t{CSYS_CLEANUP_UNTRACKED_TAG}}) {
+  int32_t t[6];                                         // 0 and 2 to 4 stay open
+  for (int32_t& tag : t) tag = csys_cleanup_getNextTag();
+  for (const int32_t tag : {t[5], t[1], int32_t{CSYS_CLEANUP_UNTRACKED_TAG}}) {
     ASSERT_EQ(csys_cleanup_logExecute(tag), CSYS_OK);
   }
-  EXPECT_EQ(report(), pmtsys_test::LeakReport(4, "Detected cleanup leaks!\nDumping tags ->\n{C" +
-                                                     std::to_string(base) + ", C" +
-                                                     std::to_string(t2) + "-" + std::to_string(t4) +
-                                                     "}\n Data: End of cleanup leaks\n"));
+  EXPECT_EQ(report(), pmtsys_test::LeakReport(
+                          4, "Detected cleanup leaks!\nDumping tags ->\n{C" + std::to_string(t[0]) +
+                                 ", C" + std::to_string(t[2]) + "-" + std::to_string(t[4]) +
+                                 "}\n Data: End of cleanup leaks\n"));
   // Logging the gap merges the neighbours on both sides.
-  for (const int32_t tag : {t3, t2, t4, base}) ASSERT_EQ(csys_cleanup_logExecute(tag), CSYS_OK);
+  for (const int32_t tag : {t[3], t[2], t[4], t[0]})
+    ASSERT_EQ(csys_cleanup_logExecute(tag), CSYS_OK);
   EXPECT_EQ(report(), pmtsys_test::LeakReport(0, ""));
 }
 
@@ -150,25 +123,18 @@ constexpr uint32_t kConstruct = CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT;
 constexpr uint32_t kWait = CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE;
 
 const char* const kHeader =
-    "Detected resource leaks/errors!\n"
-    "  ActionTypes: 0=constructOrDestruct\n"
-    "               1=waitOrRelease\n"
-    "               2=destructWhileLocked\n"
-    "Dumping IDs ->\n";
+    "Detected resource leaks/errors!\n  ActionTypes: 0=constructOrDestruct\n               "
+    "1=waitOrRelease\n               2=destructWhileLocked\nDumping IDs ->\n";
 
 std::string line(int32_t id, const char* name, int action, int count) {
   return "  {ResourceID " + std::to_string(id) + " Name: " + name +
          " ActionType: " + std::to_string(action) + "  Count: " + std::to_string(count) + "}\n";
 }
 
-class ResourceTracking : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK); }
-};
-
 using Action = std::tuple<csys_resourceId, uint32_t, int32_t>;
 
-TEST_F(ResourceTracking, ReportListsUnbalancedSumsByIdExactly) {
+TEST(ResourceTracking, ReportListsUnbalancedSumsByIdExactly) {
+  ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK);
   // Ids 257 and 1 share a bucket; the report orders by id, not by insertion. An odd number of
   // lines ends with an empty one.
   const std::vector<Action> mixed = {{{257, "high"}, kWait, 1},
@@ -177,11 +143,7 @@ TEST_F(ResourceTracking, ReportListsUnbalancedSumsByIdExactly) {
                                      {{1, nullptr}, kWait, 3}};
   std::vector<Action> removed = mixed;  // a record taken from the middle of its bucket
   removed.push_back({{1, nullptr}, kConstruct, -1});
-  const struct {
-    std::vector<Action> actions;
-    int32_t leaks;
-    std::string text;
-  } rows[] = {
+  const std::tuple<std::vector<Action>, int32_t, std::string> rows[] = {
       {mixed, 4,
        kHeader + line(1, "none", 0, 1) + line(1, "none", 1, 3) + line(2, "middle", 1, -1) +
            line(257, "high", 1, 1)},
@@ -189,13 +151,13 @@ TEST_F(ResourceTracking, ReportListsUnbalancedSumsByIdExactly) {
        kHeader + line(1, "none", 1, 3) + line(2, "middle", 1, -1) + line(257, "high", 1, 1) + "\n"},
       {{{{7, "x"}, kWait, 2}, {{7, "x"}, kWait, -2}}, 0, ""},
   };
-  for (const auto& row : rows) {
-    for (const auto& [rid, action, delta] : row.actions) {
+  for (const auto& [actions, leaks, text] : rows) {
+    for (const auto& [rid, action, delta] : actions) {
       ASSERT_EQ(csys_resourceId_logAction(&rid, action, delta), CSYS_OK);
     }
     EXPECT_EQ(pmtsys_test::printedLeakReport(csys_resourceReportLeaks),
-              pmtsys_test::LeakReport(row.leaks, row.text));
-    for (const auto& [rid, action, delta] : row.actions)
+              pmtsys_test::LeakReport(leaks, text));
+    for (const auto& [rid, action, delta] : actions)
       csys_resourceId_logAction(&rid, action, -delta);
     EXPECT_EQ(pmtsys_test::leakRecords(), 0);
   }
@@ -207,56 +169,38 @@ int hookPrint(FILE*, const char*, va_list) {
       g_hookLock, [](void*) { return CSYS_OK; }, nullptr);
 }
 
-TEST_F(ResourceTracking, ObjectsCountTheirActionsUnlessDisabled) {
+TEST(ResourceTracking, IdsWithoutTrackingThenCountsUnlessDisabled) {
+  csys_resourceId ids[2]{};  // before tracking is set up: ids are issued, nothing is kept
+  pmtsys_test::AssertCapture asserts;
+  int32_t leaks = -1;
+  int32_t valid = -1;
+  for (const csys_status status :
+       {csys_resourceId_init(&ids[0], "a"), csys_resourceId_init(&ids[1], "b"),
+        csys_resourceId_logAction(&ids[0], kWait, 1),
+        csys_resourceReportLeaks(1, &leaks, &valid)}) {
+    EXPECT_EQ(status, CSYS_OK);
+  }
+  EXPECT_EQ(std::make_tuple(ids[1].id, pmtsys_test::trackedCount(ids[0], kWait), valid),
+            std::make_tuple(ids[0].id + 1, 0, 0));
+  EXPECT_EQ(csys_resourceId_init(nullptr, "x"), CSYS_E_INVALID_ARGUMENT);
+  EXPECT_EQ(asserts.count(), 1u);
+  ASSERT_EQ(csys_resourceTracking_init(), CSYS_OK);
   csys_criticalSection cs{};
-  csys_mutex mutex{};
-  int32_t acquired = 0;
-  for (const csys_status status :  // the mutex destructed while held
-       {csys_criticalSection_construct(&cs), csys_mutex_construct(&mutex, 0, nullptr),
-        csys_mutex_wait(&mutex, &acquired), csys_mutex_destruct(&mutex)}) {
-    ASSERT_EQ(status, CSYS_OK);
-  }
+  ASSERT_EQ(csys_criticalSection_construct(&cs), CSYS_OK);
   csys_criticalSection_wait(&cs, nullptr);
-  csys_criticalSection_wait(&cs, nullptr);
-  csys_criticalSection_release(&cs);
   csys_resourceSetLeakTrackingEnabled(0);
-  csys_criticalSection_release(&cs);
-  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kConstruct), 0);  // disabled: reads nothing
+  csys_criticalSection_release(&cs);                              // unseen: the hold stays
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 0);  // disabled: reads nothing
   csys_resourceSetLeakTrackingEnabled(1);
-  const std::tuple<csys_resourceId, uint32_t, int32_t> counts[] = {
-      {cs.resourceId, kConstruct, 1},  // the table kept what it had; the release went unseen
-      {cs.resourceId, kWait, 1},
-      {mutex.resourceId, kConstruct, 0},
-      {mutex.resourceId, kWait, 1},
-      {mutex.resourceId, CSYS_RESOURCE_ACTION_DESTRUCT_WHILE_LOCKED, 1}};
-  for (const auto& [rid, action, want] : counts) {
-    EXPECT_EQ(pmtsys_test::trackedCount(rid, action), want);
-  }
+  EXPECT_EQ(pmtsys_test::trackedCount(cs.resourceId, kWait), 1);
   // A print hook may use the library's locks, even the listed one's, while the report lists.
   g_hookLock = &cs;
   const csys_printfAHooks hooks{nullptr, hookPrint};
   csys_printfASetHooks(&hooks);
-  int32_t leaks = 0;
-  EXPECT_EQ(csys_resourceReportLeaks(1, &leaks, &acquired), CSYS_OK);
-  csys_printfASetHooks(nullptr);
-  EXPECT_EQ(leaks, 4);
-  EXPECT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);
-}
-
-TEST(ResourceTrackingUninitialized, IdsAreIssuedButNothingIsKept) {
-  csys_resourceId ids[2]{};
-  csys_resourceId_init(&ids[0], "a");
-  csys_resourceId_init(&ids[1], "b");
-  EXPECT_EQ(ids[1].id, ids[0].id + 1);
-  EXPECT_EQ(csys_resourceId_logAction(&ids[0], kWait, 1), CSYS_OK);
-  EXPECT_EQ(pmtsys_test::trackedCount(ids[0], kWait), 0);
-  int32_t leaks = -1;
-  int32_t valid = -1;
   EXPECT_EQ(csys_resourceReportLeaks(1, &leaks, &valid), CSYS_OK);
-  EXPECT_EQ(valid, 0);
-  pmtsys_test::AssertCapture asserts;
-  EXPECT_EQ(csys_resourceId_init(nullptr, "x"), CSYS_E_INVALID_ARGUMENT);
-  EXPECT_EQ(asserts.count(), 1u);
+  csys_printfASetHooks(nullptr);
+  EXPECT_EQ(leaks, 2);
+  EXPECT_EQ(csys_criticalSection_destruct(&cs), CSYS_OK);
 }
 
 }  // namespace

@@ -89,9 +89,8 @@ TEST(TimerTicks, ArithmeticCarriesAndBorrowsBetweenHalves) {
   EXPECT_EQ((csys_timerTicks_convertToDouble(&rows[3][3], &d), d), -2 * 4294967296.0 + 10);
 }
 
-// Each calibration outcome in a process of its own (the rates are determined once): the nominal
-// rate, cycles per five counter ticks, whether the counter has a frequency; the status and the
-// assertion reports (the failed query, and the rates' report of it).
+// Each in a process of its own (rates are determined once): nominal rate, cycles per five counter
+// ticks, whether the counter has a frequency; status, assertion reports.
 using Calibration = std::tuple<std::optional<uint32_t>, int64_t, bool, csys_status, size_t>;
 class Calibrate : public ControlledClock, public ::testing::WithParamInterface<Calibration> {};
 
@@ -125,23 +124,20 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, Calibrate,
                                            Calibration{{}, 0, true, CSYS_E_FAIL, 1},
                                            Calibration{2400, 12, false, CSYS_OK, 2}));
 
-// A counter that stands still (its reads failing) ends the measurement, without a rate.
-TEST_F(ControlledClock, ACounterThatStandsStillGivesNoRate) {
+TEST_F(ControlledClock, StartStopResetReadingsAndTheCorrection) {
+  // A counter that stands still (its reads failing) ends the measurement without a rate.
+  pmtsys_test::AssertCapture asserts;
   g_nominalMHz.reset();
   csys_clock_replaceTickReader(CSYS_CLOCK_SYSTEM_TICKS, [](csys_timerTicks* t) { *t = {}; });
-  pmtsys_test::AssertCapture asserts;
   EXPECT_EQ(csys_clock_initCalibration(), CSYS_E_FAIL);
   EXPECT_EQ(csys_clock_ticksPerSecond(CSYS_CLOCK_PROCESSOR_CYCLES), 0);
-}
-
-TEST_F(ControlledClock, StartStopResetReadingsAndTheCorrection) {
+  SetUp();
   ASSERT_EQ(csys_clock_initCalibration(), CSYS_OK);
   ASSERT_EQ(csys_clock_overhead(CSYS_CLOCK_SYSTEM_TICKS), kStep);
   csys_timer t{};
   ASSERT_EQ(csys_timer_init(&t, 0), CSYS_OK);
   double value = -1;
-  csys_timer_getSecondsDouble(&t, &value);
-  EXPECT_EQ(value, 0.0);
+  EXPECT_EQ((csys_timer_getSecondsDouble(&t, &value), value), 0.0);
   csys_timer_start(&t);  // at once: the pair's cost is taken off
   csys_timer_stop(&t);
   EXPECT_EQ(ticks(&t), 0u);
@@ -153,12 +149,10 @@ TEST_F(ControlledClock, StartStopResetReadingsAndTheCorrection) {
   EXPECT_EQ(ticks(&t), 4 * kStep + 3);
   csys_timer_setCount(&t, 4);
   EXPECT_EQ(ticks(&t), kStep);
-  csys_timer_getTicksDouble(&t, &value);
-  EXPECT_EQ(value, kStep + 0.75);
+  EXPECT_EQ((csys_timer_getTicksDouble(&t, &value), value), kStep + 0.75);
   const double seconds =
       value / static_cast<double>(csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS));
-  csys_timer_getSeconds(&t, &value);
-  EXPECT_EQ(value, seconds);
+  EXPECT_EQ((csys_timer_getSeconds(&t, &value), value), seconds);
   // Reset while running restarts the open interval and keeps the timer running.
   csys_timer_start(&t);
   g_now += 50 * kStep;
@@ -177,20 +171,16 @@ TEST_F(ControlledClock, StartStopResetReadingsAndTheCorrection) {
     csys_timer_setCount(&t, static_cast<int32_t>(count));
     EXPECT_EQ(ticks(&t), want);
   }
-  // Elapsed milliseconds between two system tick readings.
   const csys_timerTicks start{0xFFFFFFF0u, 2};
   const csys_timerTicks end = csys_timerTicks_fromU64(
       csys_timerTicks_toU64(start) + csys_clock_ticksPerSecond(CSYS_CLOCK_SYSTEM_TICKS) / 4);
   double ms = -1;
-  csys_timerTicks_getElapsedMillisecondsDouble(&start, &start, &ms);
-  EXPECT_EQ(ms, 0.0);
-  csys_timerTicks_getElapsedMillisecondsDouble(&start, &end, &ms);
-  EXPECT_DOUBLE_EQ(ms, 250.0);
-  pmtsys_test::AssertCapture asserts;
+  EXPECT_EQ((csys_timerTicks_getElapsedMillisecondsDouble(&start, &start, &ms), ms), 0.0);
+  EXPECT_DOUBLE_EQ((csys_timerTicks_getElapsedMillisecondsDouble(&start, &end, &ms), ms), 250.0);
   csys_timer_setCount(&t, 0);
   csys_timer_getTicks(&t, nullptr);
   csys_timerTicks_getElapsedMillisecondsDouble(&end, &start, &ms);
-  EXPECT_EQ(asserts.count(), 3u);
+  EXPECT_EQ(asserts.count(), 4u);  // the failed calibration and three refusals
 }
 
 }  // namespace
