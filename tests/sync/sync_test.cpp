@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,8 +29,6 @@
 namespace {
 
 using std::chrono::milliseconds;
-
-constexpr uint32_t kWait = CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE;
 
 // Every object is destructed, constructed or not, and only `leaks` sums stay recorded.
 class KernelObjects : public ::testing::Test {
@@ -72,11 +69,6 @@ void race(int count, Body body) {
   }
   go = true;
   for (auto& thread : threads) thread.join();
-}
-
-template <class Body>
-auto onAnotherThread(Body body) {
-  return std::async(std::launch::async, body).get();
 }
 
 // A call's status and the OS layer's last error after it, which is then cleared.
@@ -162,7 +154,7 @@ TEST_F(KernelObjects, TimedWaitsNeverEndEarlyReleaseEndsOneAndAbandonmentPassesO
   });
   while (stage != 1) std::this_thread::yield();
   std::this_thread::sleep_for(milliseconds(20));  // most likely in its timed wait by now
-  EXPECT_EQ(pmtsys_test::trackedCount(m.resourceId, kWait), 1);
+  EXPECT_EQ(pmtsys_test::trackedCount(m.resourceId, CSYS_RESOURCE_ACTION_WAIT_OR_RELEASE), 1);
   stage = 2;
   ASSERT_EQ(csys_mutex_unlock(&m), CSYS_OK);
   other.join();
@@ -215,7 +207,7 @@ TEST_F(KernelObjects, NamedObjectsFollowTheExistingRulesAndOpenedOnesOnlyWait) {
   EXPECT_EQ(pmtsys_test::trackedCount(e2.resourceId, CSYS_RESOURCE_ACTION_CONSTRUCT_OR_DESTRUCT),
             1);
   // The owner's hold is seen through the second handle; the second initial count was ignored.
-  EXPECT_EQ(onAnotherThread([&] { return got(csys_mutex_waitTry, &m2); }), 0);
+  race(1, [&](int) { EXPECT_EQ(got(csys_mutex_waitTry, &m2), 0); });
   EXPECT_EQ(got(csys_semaphore_waitTry, &s2), 0);
   EXPECT_EQ(csys_semaphore_release(&s), CSYS_OK);
   EXPECT_EQ(got(csys_semaphore_waitTry, &s2) + got(csys_event_waitTry, &e2), 2);
@@ -233,8 +225,7 @@ TEST_F(KernelObjects, CriticalSectionLeftAfterAFailedProtectAndAfterAsManyLeaves
   };
   EXPECT_EQ(csys_criticalSection_protect(&cs, failing, &calls), CSYS_E_FAIL);
   EXPECT_EQ(calls, 1);
-  csys_criticalSection_wait(&cs, nullptr);
-  csys_criticalSection_wait(&cs, nullptr);
+  for (int entry = 0; entry < 2; ++entry) csys_criticalSection_wait(&cs, nullptr);
   std::atomic<bool> leftTwice{false};
   std::thread other([&] {
     csys_criticalSection_wait(&cs, nullptr);
@@ -279,14 +270,14 @@ TEST(TrackingCounts, ReportKeepsTheTableOrderAndCountsBalance) {
       for (auto* c : {&cs[0], &cs[1024], &cs[0]}) csys_criticalSection_release(c);
     }
   });
-  const auto stranger = [&m] { return onAnotherThread([&m] { return csys_mutex_unlock(&m); }); };
+  const auto stranger = [&m](int) { EXPECT_EQ(csys_mutex_unlock(&m), CSYS_E_OS); };
   csys_criticalSection_wait(&cs[0], nullptr);
   csys_resourceSetLeakTrackingEnabled(0);
   csys_criticalSection_release(&cs[0]);  // uncounted: the hold stays
   csys_resourceSetLeakTrackingEnabled(1);
-  EXPECT_EQ(stranger(), CSYS_E_OS);  // free
+  race(1, stranger);  // free
   csys_mutex_wait(&m, nullptr);
-  EXPECT_EQ(stranger(), CSYS_E_OS);  // held by this thread
+  race(1, stranger);  // held by this thread
   for (auto& c : cs) csys_criticalSection_destruct(&c);
   csys_mutex_destruct(&m);
   EXPECT_EQ(
@@ -423,12 +414,10 @@ TEST(Once, RacingCallersRunInitOnceSeeItsWritesAndGetOneGlobalMutex) {
             CSYS_OK);
 }
 
-int g_attempts = 0;
-csys_status failFirstTime(void*) {
-  return ++g_attempts == 1 ? CSYS_E_FAIL : CSYS_OK;
-}
-
 constexpr csys_initFunc succeed = [](void*) { return CSYS_OK; };
+constexpr csys_initFunc failFirstTime = [](void* attempts) {
+  return ++*static_cast<int32_t*>(attempts) == 1 ? CSYS_E_FAIL : CSYS_OK;
+};
 
 csys_status nested(void* innerFlag) {
   const csys_status status =
@@ -437,19 +426,19 @@ csys_status nested(void* innerFlag) {
 }
 
 TEST(Once, RetryNestingRefusalsAndNoLockForASetFlagAfterShutdown) {
-  int32_t flag = 0, outer = 0, inner = 0, fresh = 0, set = 1;
+  int32_t attempts = 0, flag = 0, outer = 0, inner = 0, fresh = 0, set = 1;
   csys_mutex* after = reinterpret_cast<csys_mutex*>(1);
   pmtsys_test::AssertCapture asserts;
   const std::vector<csys_status> statuses = {
-      csys_initializeOnce(failFirstTime, nullptr, &flag),
-      csys_initializeOnce(failFirstTime, nullptr, &flag),
-      csys_initializeOnce(failFirstTime, nullptr, &flag),
+      csys_initializeOnce(failFirstTime, &attempts, &flag),
+      csys_initializeOnce(failFirstTime, &attempts, &flag),
+      csys_initializeOnce(failFirstTime, &attempts, &flag),
       csys_initializeOnce(nullptr, nullptr, &flag),
       csys_initializeOnce(succeed, nullptr, nullptr),
       csys_mutex_getGlobal(nullptr),
       csys_initializeOnce(nested, &inner, &outer),
       csys_mutex_shutdownGlobal(nullptr),
-      csys_initializeOnce(failFirstTime, nullptr, &set),
+      csys_initializeOnce(failFirstTime, &attempts, &set),
       csys_mutex_getGlobal(&after),
       csys_initializeOnce(succeed, nullptr, &fresh),
       csys_mutex_protectGlobal(succeed, nullptr),
@@ -458,7 +447,7 @@ TEST(Once, RetryNestingRefusalsAndNoLockForASetFlagAfterShutdown) {
             (std::vector<csys_status>{CSYS_E_FAIL, CSYS_OK, CSYS_OK, CSYS_E_INVALID_ARGUMENT,
                                       CSYS_E_INVALID_ARGUMENT, CSYS_E_INVALID_ARGUMENT, CSYS_OK,
                                       CSYS_OK, CSYS_OK, CSYS_E_FAIL, CSYS_E_FAIL, CSYS_E_FAIL}));
-  EXPECT_EQ(std::make_tuple(g_attempts, flag, outer, inner, fresh, after, asserts.count()),
+  EXPECT_EQ(std::make_tuple(attempts, flag, outer, inner, fresh, after, asserts.count()),
             std::make_tuple(2, 1, 1, 1, 0, nullptr, size_t{3}));
 }
 
