@@ -102,7 +102,7 @@ TEST(KernelObjectsOs, WaitAnyThenRefusalsTheLibraryNeverMakesWithTheirErrors) {
   std::vector<uint32_t> expected(5, OS_ERROR_INVALID_HANDLE);
   expected.resize(errors.size(), OS_ERROR_INVALID_PARAMETER);
   EXPECT_EQ(errors, expected);
-  EXPECT_TRUE(os_releaseSemaphore(semaphore, 1, &previous));
+  EXPECT_TRUE(os_releaseSemaphore(semaphore, 2, &previous));
   EXPECT_EQ(previous, 2);  // no refusal changed the count
   EXPECT_EQ(os_waitForAnyObject(1, withMutex + 1, 0), OS_WAIT_OBJECT_0);
   EXPECT_TRUE(os_releaseMutex(mutex));
