@@ -15,6 +15,7 @@
 #include "platform/file_internal.h"
 #include "platform/osinfo_internal.h"
 #include "support/os_faults.h"
+#include "support/pe_fixture.h"
 #include "support/report_capture.h"
 #if defined(_WIN32)
 #include "os/win32/syscalls.h"
@@ -76,6 +77,25 @@ TEST(OsInfo, VersionAnswersAreClassified) {
     csys_osinfo_fromVersion(expected.answer, &info);
     EXPECT_EQ(std::memcmp(&info, &expected.wanted, sizeof info), 0) << expected.answer.buildNumber;
   }
+}
+
+// Runs before the processor tests: their detections leave the OS information detected for good.
+TEST(CpuInfo, FailedDetectionsAreRetried) {
+  pmtsys_test::failOsCall(kVersionQuery, 1, true);
+  csys_osinfo os{};
+  csys_cpuinfo info{};
+  EXPECT_EQ(csys_osinfo_init(&os), CSYS_E_FAIL);
+  EXPECT_TRUE(CSYS_FAILED(csys_cpuinfo_init(&info)));
+  pmtsys_test::restoreOsCalls();
+  answerSystemInfo(OS_PROCESSOR_ARCHITECTURE_ARM64, 2);
+  EXPECT_EQ(csys_cpuinfo_init(&info), CSYS_E_NOT_SUPPORTED);
+  EXPECT_EQ(os.platform + info.numProcessors, 0u);  // nothing copied on failure
+  pmtsys_test::restoreOsCalls();
+  ASSERT_EQ(csys_cpuinfo_init(&info), CSYS_OK);
+  EXPECT_EQ(info.features & 0x294u, 0u);  // no marker of the OS stage is left
+  EXPECT_NE(info.features & CSYS_CPU_FEATURE_SSE2, 0u);
+  ASSERT_EQ(csys_osinfo_init(&os), CSYS_OK);
+  EXPECT_EQ(os.platform, kHostPlatform);
 }
 
 struct FakeProcessor {
@@ -149,24 +169,6 @@ TEST(CpuInfo, PinningFailuresLeaveTheThreadOnTheProcessMask) {
   }
 }
 
-TEST(CpuInfo, FailedDetectionsAreRetried) {
-  pmtsys_test::failOsCall(kVersionQuery, 1, true);
-  csys_osinfo os{};
-  csys_cpuinfo info{};
-  EXPECT_EQ(csys_osinfo_init(&os), CSYS_E_FAIL);
-  EXPECT_TRUE(CSYS_FAILED(csys_cpuinfo_init(&info)));
-  pmtsys_test::restoreOsCalls();
-  answerSystemInfo(OS_PROCESSOR_ARCHITECTURE_ARM64, 2);
-  EXPECT_EQ(csys_cpuinfo_init(&info), CSYS_E_NOT_SUPPORTED);
-  EXPECT_EQ(os.platform + info.numProcessors, 0u);  // nothing copied on failure
-  pmtsys_test::restoreOsCalls();
-  ASSERT_EQ(csys_cpuinfo_init(&info), CSYS_OK);
-  EXPECT_EQ(info.features & 0x294u, 0u);  // no marker of the OS stage is left
-  EXPECT_NE(info.features & CSYS_CPU_FEATURE_SSE2, 0u);
-  ASSERT_EQ(csys_osinfo_init(&os), CSYS_OK);
-  EXPECT_EQ(os.platform, kHostPlatform);
-}
-
 TEST(CpuInfo, OverridesFollowTheMaskAndResetRestores) {
   csys_cpuinfo detected{};
   ASSERT_EQ(csys_cpuinfo_init(&detected), CSYS_OK);
@@ -193,15 +195,6 @@ TEST(CpuInfo, OverridesFollowTheMaskAndResetRestores) {
   }
 }
 
-namespace fs = std::filesystem;
-
-struct TempDir {
-  fs::path path = fs::temp_directory_path() / ("pmtsys_" + std::to_string(std::random_device{}()));
-  TempDir() { fs::create_directories(path); }
-  ~TempDir() { fs::remove_all(path); }
-  std::string file(const char* name) const { return (path / name).string(); }
-};
-
 // The joining rules; cutting to the buffer is the fuzz check's, run here on generated inputs.
 TEST(FileMakePath, EveryJoiningRule) {
   // clang-format off
@@ -226,12 +219,12 @@ TEST(FileMakePath, EveryJoiningRule) {
 }
 
 TEST(File, OpenTellSeekCloseAndTheirFailures) {
-  TempDir dir;
+  const std::string dir = pmtsys_test::makeTempDir(), a = dir + "/a";
   FILE* file = nullptr;
-  ASSERT_EQ(csys_fileOpenA(dir.file("a").c_str(), "wb", &file), CSYS_OK);
+  ASSERT_EQ(csys_fileOpenA(a.c_str(), "wb", &file), CSYS_OK);
   fputs("0123456789", file);
   // Opening on the same variable closes (and so flushes) the first stream.
-  ASSERT_EQ(csys_fileOpenA(dir.file("a").c_str(), "rb", &file), CSYS_OK);
+  ASSERT_EQ(csys_fileOpenA(a.c_str(), "rb", &file), CSYS_OK);
   int32_t position = -1;
   EXPECT_EQ(csys_fileSeek(file, 0, CSYS_FILE_SEEK_END), CSYS_OK);
   EXPECT_EQ(csys_fileTell(file, &position), CSYS_OK);
@@ -248,30 +241,31 @@ TEST(File, OpenTellSeekCloseAndTheirFailures) {
   EXPECT_EQ(csys_fileTell64(file, &wide), CSYS_OK);
   EXPECT_EQ(wide, INT64_C(3) << 31);
   EXPECT_EQ(csys_fileTell(file, &position), CSYS_E_FILE_IO);
-  EXPECT_EQ(csys_fileOpenA(dir.file("no/x").c_str(), "rb", &file), CSYS_E_FILE_OPEN);
+  EXPECT_EQ(csys_fileOpenA((a + "/x").c_str(), "rb", &file), CSYS_E_FILE_OPEN);
   EXPECT_EQ(csys_fileClose(&file), CSYS_OK);
   // The runtime's calls fail: the statuses say so and the variable never dangles.
-  ASSERT_EQ(csys_fileOpenA(dir.file("a").c_str(), "rb", &file), CSYS_OK);
+  ASSERT_EQ(csys_fileOpenA(a.c_str(), "rb", &file), CSYS_OK);
   os_sys.fclose = [](FILE* f) { return ::fclose(f) == 0 ? EOF : 0; };
   os_sys.ftell64 = [](FILE*) -> int64_t { return errno = EBADF, -1; };
   os_sys.fseek64 = [](FILE*, int64_t, int) { return -1; };
   EXPECT_EQ(csys_fileTell64(file, &wide), CSYS_E_FILE_IO);
   EXPECT_EQ(wide, INT64_C(3) << 31);
   EXPECT_EQ(csys_fileSeek(file, 0, CSYS_FILE_SEEK_BEGIN), CSYS_E_FILE_IO);
-  EXPECT_EQ(csys_fileOpenA(dir.file("a").c_str(), "rb", &file), CSYS_E_FILE_IO);
+  EXPECT_EQ(csys_fileOpenA(a.c_str(), "rb", &file), CSYS_E_FILE_IO);
   EXPECT_EQ(file, nullptr);
-  ASSERT_EQ(csys_fileOpenA(dir.file("a").c_str(), "rb", &file), CSYS_OK);
+  ASSERT_EQ(csys_fileOpenA(a.c_str(), "rb", &file), CSYS_OK);
   EXPECT_EQ(csys_fileCloseNoFail(&file), CSYS_OK);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(File, WideNamesKeepEveryCharacter) {
-  TempDir dir;
-  const std::wstring wideBase = dir.path.wstring();  // plain ASCII
+  const std::filesystem::path dir = pmtsys_test::makeTempDir();
+  const std::wstring wideBase = dir.wstring();  // plain ASCII
   FILE* file = nullptr;
   ASSERT_EQ(csys_fileOpenW((wideBase + L"/n\u00e9\u4e2d\U0001F600").c_str(), L"wb", &file),
             CSYS_OK);
   csys_fileClose(&file);
-  EXPECT_TRUE(fs::exists(dir.path / fs::u8path("n\u00e9\u4e2d\U0001F600")));
+  EXPECT_TRUE(std::filesystem::exists(dir / std::filesystem::u8path("n\u00e9\u4e2d\U0001F600")));
 #if !defined(_WIN32)
   // UTF-32 values that are no characters fail clearly.
   for (const wchar_t bad : {wchar_t{0xD800}, wchar_t{0xDFFF}, wchar_t{0x110000}, wchar_t{-1}}) {
@@ -281,6 +275,7 @@ TEST(File, WideNamesKeepEveryCharacter) {
   }
   EXPECT_EQ(csys_fileOpenW(std::wstring(5000, L'a').c_str(), L"rb", &file), CSYS_E_FILE_OPEN);
 #endif
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

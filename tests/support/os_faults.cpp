@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <iterator>
-#include <type_traits>
 
 namespace pmtsys_test {
 namespace {
@@ -30,7 +29,6 @@ std::atomic<int> g_countdown{0}, g_injected{0};
 std::atomic<bool> g_persistent{false};
 std::atomic<long> g_heldLocks{0};
 
-// Whether the armed call fails now.
 bool injectNow() {
   const int left = g_countdown.load();
   if (left > 1) g_countdown.fetch_sub(1);
@@ -40,7 +38,6 @@ bool injectNow() {
   return true;
 }
 
-// Replacements for the table entry `Entry`.
 template <auto Entry>
 struct Hook;
 template <class R, class... A, R (*Table::*Entry)(A...)>
@@ -61,18 +58,12 @@ struct Hook<Entry> {
   // Counts the locks the system's call takes (`Change` 1) or gives back (-1).
   template <long Change>
   static R count(A... args) {
-    if constexpr (std::is_void_v<R>) {
-      (kSystem.*Entry)(args...);
-      g_heldLocks += Change;
-    } else {
-      const R result = (kSystem.*Entry)(args...);
-      if (result == 0 || result == EOWNERDEAD) g_heldLocks += Change;
-      return result;
-    }
+    const R result = (kSystem.*Entry)(args...);
+    if (result == 0 || result == EOWNERDEAD) g_heldLocks += Change;
+    return result;
   }
 };
 
-// A failable call: the error it reports and what it returns then.
 #define PMT_FAILABLE(entry, error, result) \
   { #entry, Hook < &Table::entry> ::install < error, result> }
 struct Failable {
@@ -121,8 +112,14 @@ const Failable kFailable[] = {
 };
 
 void countLocks() {
-  os_sys.EnterCriticalSection = Hook<&Table::EnterCriticalSection>::count<1>;
-  os_sys.LeaveCriticalSection = Hook<&Table::LeaveCriticalSection>::count<-1>;
+  os_sys.EnterCriticalSection = [](LPCRITICAL_SECTION lock) {
+    kSystem.EnterCriticalSection(lock);
+    ++g_heldLocks;
+  };
+  os_sys.LeaveCriticalSection = [](LPCRITICAL_SECTION lock) {
+    kSystem.LeaveCriticalSection(lock);
+    --g_heldLocks;
+  };
 }
 #else
 // The backend sleeps to an absolute deadline on the monotonic clock, or for a relative time.

@@ -95,13 +95,9 @@ std::vector<uint8_t> buildPeWithResource(const std::vector<uint8_t>& versionReso
   const size_t sectionHeader = opt + (plus ? 240 : 224);
   constexpr size_t dir = kPeResourceOffset, data = kPeResourceDataEntryOffset;
   Bytes out;
-  // {offset, value, size}: DOS header; PE header (machine AMD64 / i386, sections, optional
-  // header size, characteristics); optional header (magic, linker version, initialized data,
-  // image base, section and file alignment, OS and subsystem versions, image and header sizes,
-  // GUI subsystem, stack and heap sizes, data directories, directory 2: the resources; no entry
-  // point: a resource-only DLL); the .rsrc section header (initialized data, readable); the
-  // resource tree: type RT_VERSION -> name 1 -> language 0x409 -> data entry, one ID entry per
-  // directory, subdirectory offsets with the top bit set.
+  // {offset, value, size}: DOS, PE and optional headers (directory 2 the resources, no entry
+  // point: a resource-only DLL), the .rsrc section header, and the resource tree RT_VERSION -> 1 ->
+  // 0x409 -> data entry, one ID entry per directory, subdirectory offsets with the top bit set.
   // clang-format off
   const std::tuple<size_t, uint64_t, size_t> fields[] = {
       {0, 0x5A4D, 2}, {0x3C, pe, 4},

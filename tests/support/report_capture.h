@@ -27,25 +27,27 @@ namespace captured {
 inline std::mutex mutex;  // the library may report from any thread
 inline std::vector<AssertReport> reports;
 inline std::string printed;
+template <typename Action>
+auto locked(Action action) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return action();
+}
 }  // namespace captured
 
 // Collects assertion reports instead of writing them to standard error.
 class AssertCapture {
  public:
   AssertCapture() {
-    std::lock_guard<std::mutex> lock(captured::mutex);
-    captured::reports.clear();
+    captured::locked([] { captured::reports.clear(); });
     os_setAssertSink([](const char* message, const char* file, uint32_t line) {
-      std::lock_guard<std::mutex> inSink(captured::mutex);
-      captured::reports.push_back({message, file, line});
+      captured::locked([&] { captured::reports.push_back({message, file, line}); });
     });
   }
   ~AssertCapture() { os_setAssertSink(nullptr); }
 
   size_t count() const { return reports().size(); }
   std::vector<AssertReport> reports() const {
-    std::lock_guard<std::mutex> lock(captured::mutex);
-    return captured::reports;
+    return captured::locked([] { return captured::reports; });
   }
 };
 
@@ -53,16 +55,12 @@ class AssertCapture {
 class PrintCapture {
  public:
   PrintCapture() {
-    {
-      std::lock_guard<std::mutex> lock(captured::mutex);
-      captured::printed.clear();
-    }
+    captured::locked([] { captured::printed.clear(); });
     const csys_printfAHooks hooks{nullptr, [](FILE*, const char* format, va_list args) {
                                     char text[4096];
                                     const int length =
                                         std::vsnprintf(text, sizeof text, format, args);
-                                    std::lock_guard<std::mutex> inHook(captured::mutex);
-                                    captured::printed += text;
+                                    captured::locked([&] { captured::printed += text; });
                                     return length;
                                   }};
     csys_printfASetHooks(&hooks);
@@ -70,8 +68,7 @@ class PrintCapture {
   ~PrintCapture() { csys_printfASetHooks(nullptr); }
 
   std::string text() const {
-    std::lock_guard<std::mutex> lock(captured::mutex);
-    return captured::printed;
+    return captured::locked([] { return captured::printed; });
   }
 };
 
