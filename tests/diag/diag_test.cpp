@@ -38,7 +38,6 @@ TEST(AssertReport, LocationAndVersionTextWithTheirFallbacks) {
   // clang-format off
   const struct { void (*fault)(); cstd_AssertGetVersionAFunc version; const char* location;
                  std::string text; } cases[] = {
-      {nullptr, nullptr, PROGRAM "0x[0-9a-f]+:0x[0-9a-f]+", " 0.0.0"},
       {pmtsys_test::failModulePathLookup, nullptr, "0x[0-9a-f]+:0x[0-9a-f]+", " 0.0.0"},
       {pmtsys_test::failModuleLookup, [](char* b) { return b[0] = '\0', CSYS_OK; }, "0x0:0x[0-9a-f]+",
        "unknown version"},
@@ -69,8 +68,7 @@ TEST(AssertReport, LocationAndVersionTextWithTheirFallbacks) {
   }
 }
 
-// A copy of the shared library loaded from a directory of its own: its report names this program,
-// its caller, and quotes the version file beside it (none at first), rewritten for each row.
+// A loaded copy's report names this program and quotes the version file beside it (none at first).
 TEST(AssertVersionFile, ALoadedCopyQuotesEveryPieceAndReadsInvalidOrMissingVersionsAsNone) {
   const std::string dir = pmtsys_test::makeTempDir();
   const std::string library = (std::filesystem::path(dir) / LIBRARY).string();
@@ -136,8 +134,7 @@ TEST(Print, HooksReplaceExactlyTheStepTheyName) {
   const csys_printfAFlushHookFunc flush = [](FILE* stream) {
     return g_hooked += stream == stderr ? ", flushed" : ", another stream flushed", 0;
   };
-  // The hooks of each print (null: none), its output and the hooks' notes after it; the runtime's
-  // vfprintf writes only when no print hook is installed.
+  // The runtime's vfprintf writes only when no print hook is installed.
   const csys_printfAHooks printOnly{nullptr, print}, flushOnly{flush, nullptr};
   const std::tuple<const csys_printfAHooks*, std::string, std::string> rows[] = {
       {&printOnly, "", "text 0"},
