@@ -151,11 +151,9 @@ TEST(Ptrh, FailingOperationsAndBrokenInvariantsLeaveTheDocumentedStates) {
   EXPECT_EQ(std::pair(asserts.count(), b->count), std::pair(size_t{3}, -6));
 
   // A decrement that claims 0 while the count is not: the release is reported, and runs.
-  const cstd_shared_vtable lying{kTable.release, kTable.increment,
-                                 [](int32_t*, int32_t* newCount, void*, uintptr_t) {
-                                   *newCount = 0;
-                                   return CSYS_OK;
-                                 }};
+  const cstd_shared_vtable lying{
+      kTable.release, kTable.increment,
+      [](int32_t*, int32_t* newCount, void*, uintptr_t) { return *newCount = 0, CSYS_OK; }};
   b->shared = {&lying, b, 0, &b->shared.ownCount, 0};
   ASSERT_EQ(cstd_ptrh_construct(&handle, &b->shared), CSYS_OK);
   EXPECT_EQ((std::pair{cstd_ptrh_destruct(&handle), g_log.frees}), std::pair(CSYS_OK, 1));

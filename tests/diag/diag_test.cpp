@@ -164,8 +164,7 @@ TEST(DiagStreamAndSystemLog, FormatAndForwardToWhatIsInstalled) {
   cfSetDiagStream(nullptr);
   static std::tuple<uint32_t, uint32_t, uintptr_t> event;
   const csys_log_systemEventFunc record = [](uint32_t proxy, uint32_t id, uintptr_t data) {
-    event = {proxy, id, data};
-    return CSYS_STATUS(0x80001234u);
+    return event = {proxy, id, data}, CSYS_STATUS(0x80001234u);
   };
   EXPECT_EQ(csys_log_addSystemEvent(1, 2) | csys_log_addSystemEventProxyID(1, 2, 3), CSYS_OK);
   ASSERT_EQ(csys_log_installSystemLog(record, record), CSYS_OK);
