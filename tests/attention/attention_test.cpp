@@ -21,11 +21,17 @@ struct Tag {
   ~Tag() { csys_attentionTag_destruct(&tag); }
 };
 
-// A library thread running a closure, the calling thread, or the record of a thread never
-// started (only attach, detach, clones and proxies reach its list).
+// An unstarted thread's list is reached only by attach, detach, clones and proxies.
+enum Kind { kStarted, kCurrent, kUnstarted };
 struct Thread {
   csys_thread thread{};
   std::function<void()> body;
+  explicit Thread(Kind kind = kStarted) {
+    EXPECT_EQ(kind == kStarted   ? CSYS_OK
+              : kind == kCurrent ? csys_thread_getCurrentThread(&thread)
+                                 : csys_thread_createRecord(&thread, 0),
+              CSYS_OK);
+  }
   ~Thread() { csys_thread_destruct(&thread); }
   void start(std::function<void()> run) {
     body = std::move(run);
@@ -33,8 +39,6 @@ struct Thread {
     ASSERT_EQ(csys_thread_create(main, &body, nullptr, &thread), CSYS_OK);
   }
   void join() { ASSERT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK); }
-  void current() { ASSERT_EQ(csys_thread_getCurrentThread(&thread), CSYS_OK); }
-  void unstarted() { ASSERT_EQ(csys_thread_createRecord(&thread, 0), CSYS_OK); }
 };
 
 // While it lives, the system clock moves only when told (calibrated on the real clock first).
@@ -52,7 +56,6 @@ struct FakeClock {
   void advance(double seconds) { ticks += static_cast<uint64_t>(seconds * perSecond); }
 };
 
-// The entry ids of a thread's list (null: the calling thread), front to back.
 inline std::vector<uint32_t> ids(csys_thread* thread) {
   csys_threadRecord* record = nullptr;
   std::vector<uint32_t> out;
@@ -114,8 +117,6 @@ TEST(AttentionKinds, EachKindReportsAndLeavesOnTimeAndBadArgumentsAttachNothing)
   EXPECT_TRUE(csys_timerTicks_toU64(ticks[1]) != 0 && csys_timerTicks_toU64(ticks[2]) == 0);
 }
 
-// The road of one event: a controller's time-out stops a worker deep in a frame that holds
-// memory; the status reaches the worker's caller unchanged and no frame is left open.
 TEST(AttentionRoad, AControllersTimeoutUnwindsTheWorkersFrames) {
   Thread worker;
   csys_status result = CSYS_OK;
@@ -150,8 +151,7 @@ TEST(AttentionIds, NewestFirstAndClonesOldestFirstBetweenTheirGroupsMarkers) {
   EXPECT_EQ(csys_attentionTag_destruct(&newer), CSYS_OK);  // the entry stays
   for (csys_status s : {CSYS_E_FAIL, kCustom, CSYS_OK}) EXPECT_EQ(csys_attention_check(), s);
   for (Tag* tag : {&older, &older, &never}) EXPECT_EQ(csys_attentionTag_detach(&tag->tag), CSYS_OK);
-  Thread source;
-  source.unstarted();
+  Thread source(kUnstarted);
   Tag own, group, tags[3];
   for (csys_thread* from : {static_cast<csys_thread*>(nullptr), &source.thread}) {  // nothing
     EXPECT_EQ(csys_attentionTag_attachClonesFromThread(&group.tag, nullptr, from), CSYS_OK);
@@ -174,8 +174,7 @@ TEST(AttentionIds, NewestFirstAndClonesOldestFirstBetweenTheirGroupsMarkers) {
 // silently, so the expiry is reported once.
 TEST(AttentionClones, AClonedTimeoutFiresAtTheSourcesDeadlineAndIsReportedOnce) {
   FakeClock clock;
-  Thread self, worker;
-  self.current();
+  Thread self(kCurrent), worker;
   Tag source;
   ASSERT_EQ(csys_attentionTag_attachTimeout(&source.tag, nullptr, 1.0), CSYS_OK);
   clock.advance(0.5);
@@ -194,9 +193,7 @@ TEST(AttentionClones, AClonedTimeoutFiresAtTheSourcesDeadlineAndIsReportedOnce) 
 // A proxy's checks report its target's tags (a cloned count continuing from its source's) and
 // leave them in the target's list; a ring of proxies ends.
 TEST(AttentionProxies, AProxySeesAClonedCountContinueAndStopsOnARing) {
-  Thread a, b;
-  a.unstarted();
-  b.unstarted();
+  Thread a(kUnstarted), b(kUnstarted);
   Tag counted, group;
   ASSERT_EQ(csys_attentionTag_attachCountedTimeout(&counted.tag, nullptr, 10), CSYS_OK);
   for (int i = 0; i < 4; ++i) ASSERT_EQ(csys_attention_check(), CSYS_OK);
@@ -237,8 +234,7 @@ TEST(AttentionRaces, AttachRacingWithTheTargetsEndLandsOrIsRefused) {
 TEST(AttentionRaces, CloneRacesWithTheSourcesDetach) {
   const int rounds = pmtsys_test::stressIterations(2000);
   std::atomic<int> stop{0};
-  Thread self, cloner;
-  self.current();
+  Thread self(kCurrent), cloner;
   cloner.start([&] {
     while (!stop) {
       Tag group;

@@ -47,7 +47,6 @@ constexpr cstd_shared_vtable kTable{
     countOrFail<&Log::failIncrement, cstd_shared_increment_default>,
     countOrFail<&Log::failDecrement, cstd_shared_decrement_default>};
 
-// An object nobody holds yet, and a cleared log.
 Object* newObject() {
   Object* object = nullptr;
   EXPECT_EQ(csys_memory_alloc(sizeof(Object), &object), CSYS_OK);
@@ -119,28 +118,26 @@ TEST(Ptrh, FailingOperationsAndBrokenInvariantsLeaveTheDocumentedStates) {
   Object* a = newObject();
   cstd_ptrh onA{}, copy{};
   g_log.failIncrement = true;
-  EXPECT_EQ(cstd_ptrh_construct(&onA, &a->shared), kFailure);
-  EXPECT_EQ(std::pair(onA.shared, a->count), std::pair(&a->shared, 0));
+  EXPECT_EQ((std::tuple{cstd_ptrh_construct(&onA, &a->shared), onA.shared, a->count}),
+            std::tuple(kFailure, &a->shared, 0));
   g_log.failIncrement = false;
   ASSERT_EQ(cstd_ptrh_construct(&onA, &a->shared), CSYS_OK);
   EXPECT_EQ(cstd_ptrh_assignShared(&onA, &a->shared), CSYS_OK);  // the held block: not dropped
   ASSERT_EQ(cstd_ptrh_constructCopy(&copy, &onA), CSYS_OK);
 
   g_log.failDecrement = true;
-  EXPECT_EQ(cstd_ptrh_assignShared(&copy, &b->shared), kFailure);
-  EXPECT_EQ(copy.shared, &a->shared);
-  EXPECT_EQ(cstd_ptrh_destruct(&copy), kFailure);
-  EXPECT_EQ(std::tuple(copy.shared, a->count, b->count),
-            (std::tuple<cstd_shared*, int, int>(nullptr, 2, 0)));
+  EXPECT_EQ((std::pair{cstd_ptrh_assignShared(&copy, &b->shared), copy.shared}),
+            std::pair(kFailure, &a->shared));
+  EXPECT_EQ((std::tuple{cstd_ptrh_destruct(&copy), copy.shared, a->count, b->count}),
+            (std::tuple<csys_status, cstd_shared*, int, int>(kFailure, nullptr, 2, 0)));
   g_log.failDecrement = false;
   a->count = 1;  // forget the reference the failed drop left behind
 
   g_log.failFree = true;
-  EXPECT_EQ(cstd_ptrh_assignShared(&onA, &b->shared), kFailure);
-  EXPECT_EQ(std::pair(onA.shared, g_log.frees), std::pair(&a->shared, 1));
+  EXPECT_EQ((std::tuple{cstd_ptrh_assignShared(&onA, &b->shared), onA.shared, g_log.frees}),
+            std::tuple(kFailure, &a->shared, 1));
   csys_memory_free(&a);
 
-  // Broken invariants are reported, and the caller goes on.
   g_log = {};
   pmtsys_test::AssertCapture asserts;
   cstd_ptrh handle{};
@@ -154,11 +151,9 @@ TEST(Ptrh, FailingOperationsAndBrokenInvariantsLeaveTheDocumentedStates) {
   EXPECT_EQ(std::pair(asserts.count(), b->count), std::pair(size_t{3}, -6));
 
   // A decrement that claims 0 while the count is not: the release is reported, and runs.
-  const cstd_shared_vtable lying{kTable.release, kTable.increment,
-                                 [](int32_t*, int32_t* newCount, void*, uintptr_t) {
-                                   *newCount = 0;
-                                   return CSYS_OK;
-                                 }};
+  const cstd_shared_vtable lying{
+      kTable.release, kTable.increment,
+      [](int32_t*, int32_t* newCount, void*, uintptr_t) { return *newCount = 0, CSYS_OK; }};
   b->shared = {&lying, b, 0, &b->shared.ownCount, 0};
   ASSERT_EQ(cstd_ptrh_construct(&handle, &b->shared), CSYS_OK);
   EXPECT_EQ((std::pair{cstd_ptrh_destruct(&handle), g_log.frees}), std::pair(CSYS_OK, 1));
@@ -224,8 +219,7 @@ TEST(ThreadVector, ElementsCountReferencesAndStorageGrowsThroughEveryOperation) 
   ASSERT_EQ(csys_thread_createRecord(&t, 0), CSYS_OK);  // a thread never started
   cstd_vector_csys_thread v{}, copy{};
   csys_thread* at = nullptr;
-  // Each step, and the references on t and the capacity after it: growth by powers of two,
-  // reserves exact and never shrinking.
+  // References on t and capacity after each step: growth by powers of two, reserves exact.
   const std::tuple<std::function<csys_status()>, uint32_t, int64_t> steps[] = {
       {TV(construct, &v, 0), 1, 0},
       {TV(pushBack, &v, &t), 2, 1},
@@ -246,10 +240,8 @@ TEST(ThreadVector, ElementsCountReferencesAndStorageGrowsThroughEveryOperation) 
       {TV(getElement, &v, 2, &at), 2, 100}};
   for (size_t i = 0; i < std::size(steps); ++i) {
     const auto& [step, references, capacity] = steps[i];
-    EXPECT_EQ(step(), CSYS_OK) << "step " << i;
-    EXPECT_EQ(std::pair(t.handle.rep->referenceCount, v.capacity), std::pair(references, capacity))
-        << "step " << i;
-    EXPECT_EQ(v.begin == nullptr, v.capacity == 0) << "step " << i;
+    const auto got = std::tuple{step(), t.handle.rep->referenceCount, v.capacity, !v.begin};
+    EXPECT_EQ(got, std::tuple(CSYS_OK, references, capacity, capacity == 0)) << "step " << i;
   }
   uint32_t id = 0;
   EXPECT_EQ(csys_thread_getOSIdentifier(at, &id), CSYS_E_NO_THREAD_RECORD);  // made empty
