@@ -172,8 +172,7 @@ int hookPrint(FILE*, const char*, va_list) {
 TEST(ResourceTracking, IdsWithoutTrackingThenCountsUnlessDisabled) {
   csys_resourceId ids[2]{};  // before tracking is set up: ids are issued, nothing is kept
   pmtsys_test::AssertCapture asserts;
-  int32_t leaks = -1;
-  int32_t valid = -1;
+  int32_t leaks = -1, valid = -1;
   for (const csys_status status :
        {csys_resourceId_init(&ids[0], "a"), csys_resourceId_init(&ids[1], "b"),
         csys_resourceId_logAction(&ids[0], kWait, 1),

@@ -80,10 +80,9 @@ TEST(Thread, ParametersReachTheThreadWaitersReturnPrioritiesAndRefusals) {
     EXPECT_EQ(csys_thread_waitForTermination(&thread), CSYS_OK);
     other.join();
     uint32_t id = 0;
-    EXPECT_TRUE(allOk(
-        {csys_thread_waitForTermination(&thread), csys_thread_getOSIdentifier(&thread, &id)}));
+    EXPECT_TRUE(allOk({csys_thread_waitForTermination(&thread),
+                       csys_thread_getOSIdentifier(&thread, &id), csys_thread_destruct(&thread)}));
     EXPECT_EQ(observed, Observed(kName, reads, id)) << asked;  // the very pointer of the name
-    EXPECT_EQ(csys_thread_destruct(&thread), CSYS_OK);
   }
   pmtsys_test::AssertCapture asserts;
   const int32_t expected[] = {-1, -1, 4, 7, -1, -1, -1, -1, 6};
@@ -227,9 +226,8 @@ TEST(ThreadShutdown, StagesRunNewestFirstReportAndLeaveTheLibraryShut) {
 }
 
 TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalStage) {
-  EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
-  EXPECT_EQ(csys_shutdownPostponementIncrement(), CSYS_OK);
-  EXPECT_EQ(csys_shutdownPostponementDecrement(), CSYS_OK);  // nothing requested: runs nothing
+  EXPECT_TRUE(allOk({csys_shutdownPostponementIncrement(), csys_shutdownPostponementIncrement(),
+                     csys_shutdownPostponementDecrement()}));  // nothing requested: runs nothing
   static std::atomic<bool> release{false};
   const auto park = [](void*) -> uint32_t {
     while (!release) os_sleep(1);
@@ -267,8 +265,7 @@ TEST(ThreadShutdown, ThreadEndsRunTheirCleanupsAndTheLastPostponementTheFinalSta
   registerAll({"N:final"});
   EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_POSTPONED);
   int32_t requested = 0;
-  csys_shutdown_getIsRequested(&requested);
-  EXPECT_EQ(requested, 1);
+  EXPECT_EQ((csys_shutdown_getIsRequested(&requested), requested), 1);
   EXPECT_EQ(csys_shutdown(), CSYS_SHUTDOWN_IN_PROGRESS);
   csys_thread late{};
   ASSERT_EQ(csys_thread_construct(&late), CSYS_OK);
