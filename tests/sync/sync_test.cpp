@@ -322,7 +322,8 @@ void run(std::vector<std::pair<const char*, int32_t>> threads,
   }
   if (meanwhile) meanwhile();
   for (csys_thread& handle : handles) {
-    EXPECT_EQ(csys_thread_waitForTermination(&handle) | csys_thread_destruct(&handle), CSYS_OK);
+    EXPECT_EQ(csys_thread_waitForTermination(&handle), CSYS_OK);  // before the destruct
+    EXPECT_EQ(csys_thread_destruct(&handle), CSYS_OK);
   }
 }
 
@@ -409,9 +410,9 @@ TEST(Once, RacingCallersRunInitOnceSeeItsWritesAndGetOneGlobalMutex) {
     for (auto* mutex : seen) ASSERT_EQ(mutex, seen[0]);
   }
   EXPECT_EQ(got(csys_mutex_waitTry, seen[0]), 1);
-  EXPECT_EQ(csys_mutex_unlock(seen[0]) | csys_criticalSection_wait(&cs, nullptr) |
-                csys_criticalSection_release(&cs),
-            CSYS_OK);
+  EXPECT_EQ(csys_mutex_unlock(seen[0]), CSYS_OK);
+  EXPECT_EQ(csys_criticalSection_wait(&cs, nullptr), CSYS_OK);
+  EXPECT_EQ(csys_criticalSection_release(&cs), CSYS_OK);
 }
 
 constexpr csys_initFunc succeed = [](void*) { return CSYS_OK; };

@@ -85,12 +85,13 @@ TEST(Random, ThreadsDrawTheirOwnSequencesAndAfreshAfterTheirCleanup) {
     for (int32_t& value : d->values) value = cmath_rand();
     return 0;
   };
-  for (Draw& d : draws) {  // all at once
-    ASSERT_EQ(csys_thread_construct(&d.thread) | csys_thread_create(draw, &d, nullptr, &d.thread),
-              0);
+  for (Draw& d : draws) {                            // all at once
+    ASSERT_EQ(csys_thread_construct(&d.thread), 0);  // in order, which | would not promise
+    ASSERT_EQ(csys_thread_create(draw, &d, nullptr, &d.thread), 0);
   }
   for (Draw& d : draws) {
-    EXPECT_EQ(csys_thread_waitForTermination(&d.thread) | csys_thread_destruct(&d.thread), 0);
+    EXPECT_EQ(csys_thread_waitForTermination(&d.thread), 0);
+    EXPECT_EQ(csys_thread_destruct(&d.thread), 0);
     auto state = static_cast<uint32_t>(d.seed < 0 ? 1 : d.seed);
     for (const int32_t value : d.values) {
       state = state * 214013u + 2531011u;
