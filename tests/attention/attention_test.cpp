@@ -10,7 +10,7 @@
 #include "attention/attention_internal.h"
 #include "cleanup/cleanup_internal.h"
 #include "csys_memory.h"
-#include "support/platform.h"
+#include "support/objects.h"
 #include "timing/clock_internal.h"
 
 namespace {

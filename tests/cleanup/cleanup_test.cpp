@@ -12,8 +12,8 @@
 #include "csys_print.h"
 #include "csys_resource.h"
 #include "csys_sync.h"
+#include "support/objects.h"
 #include "support/report_capture.h"
-#include "support/tracking.h"
 
 namespace {
 

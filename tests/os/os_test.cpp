@@ -13,9 +13,8 @@
 #include <vector>
 
 #include "os/os.h"
-#include "support/names.h"
+#include "support/objects.h"
 #include "support/pe_fixture.h"
-#include "support/platform.h"
 #if !defined(_WIN32)
 #include <signal.h>
 #include <sys/mman.h>

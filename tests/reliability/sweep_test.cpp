@@ -22,11 +22,10 @@
 #include "memory/allocation_internal.h"
 #include "os/os.h"
 #include "pmtsys.h"
-#include "support/names.h"
+#include "support/objects.h"
 #include "support/os_faults.h"
 #include "support/pe_fixture.h"
 #include "support/report_capture.h"
-#include "support/tracking.h"
 #if !defined(_WIN32)
 #include "os/posix/kernel_objects_internal.h"
 #endif

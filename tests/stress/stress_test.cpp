@@ -20,9 +20,8 @@
 #include "csys_sync.h"
 #include "csys_thread.h"
 #include "os/os.h"
-#include "support/platform.h"
+#include "support/objects.h"
 #include "support/report_capture.h"
-#include "support/tracking.h"
 
 namespace {
 

@@ -20,10 +20,9 @@
 #include "csys_memory.h"
 #include "csys_sync.h"
 #include "os/os.h"
-#include "support/names.h"
+#include "support/objects.h"
 #include "support/os_faults.h"
 #include "support/report_capture.h"
-#include "support/tracking.h"
 #include "sync/once_internal.h"
 
 namespace {
