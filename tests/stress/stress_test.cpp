@@ -25,6 +25,8 @@
 
 namespace {
 
+using pmtsys_test::allOk;
+
 int sized(int full) {
   const char* form = std::getenv("PMTSYS_STRESS");
   return pmtsys_test::stressIterations(form && std::strcmp(form, "full") == 0 ? full : full / 50);
@@ -35,11 +37,6 @@ void timed(const char* what, long long cycles, const std::function<void()>& run)
   run();
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   std::printf("stress %s: %lld cycles in %.2f s\n", what, cycles, took.count());
-}
-
-// Steps made in order (a braced list is evaluated left to right, unlike the operands of |).
-bool allOk(std::initializer_list<csys_status> steps) {
-  return std::all_of(steps.begin(), steps.end(), [](csys_status s) { return s == CSYS_OK; });
 }
 
 // Runs body(0) ... body(count - 1) on library threads, in the order they start, and waits.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <initializer_list>
 #include <random>
 #include <string>
 
@@ -34,6 +35,12 @@ inline int stressIterations(int iterations) {
 inline int32_t trackedCount(const csys_resourceId& rid, uint32_t action) {
   int32_t value = -99;
   return CSYS_FAILED(csys_resourceId_getCount(&rid, action, &value)) ? -99 : value;
+}
+
+// Calls made in order and all succeeded: a braced list is evaluated left to right, unlike the
+// operands of |.
+inline bool allOk(std::initializer_list<csys_status> steps) {
+  return std::all_of(steps.begin(), steps.end(), [](csys_status s) { return s == CSYS_OK; });
 }
 
 // The number of outstanding sums, without printing them.

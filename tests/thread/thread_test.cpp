@@ -2,7 +2,6 @@
 // thread cleanups. Shutdown tests end the library: each test runs in a process of its own.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <set>
@@ -21,10 +20,13 @@
 #include "csys_thread.h"
 #include "csys_thread_work.h"
 #include "os/os.h"
+#include "support/objects.h"
 #include "support/report_capture.h"
 #include "thread/thread_local_internal.h"
 
 namespace {
+
+using pmtsys_test::allOk;
 
 std::mutex g_mutex;
 std::string g_ran;  // "<what> " in the test's own thread, "<what>@<thread id> " in others
@@ -36,11 +38,6 @@ csys_status record(void* what) {
   const uint32_t id = os_getCurrentThreadId();
   g_ran += (id == g_main ? "" : "@" + std::to_string(id)) + " ";
   return *static_cast<const char*>(what) == '!' ? CSYS_STATUS(0x80000555u) : CSYS_OK;
-}
-
-// Steps made in order (a braced list is evaluated left to right, unlike the operands of |).
-bool allOk(std::initializer_list<csys_status> steps) {
-  return std::all_of(steps.begin(), steps.end(), [](csys_status s) { return s == CSYS_OK; });
 }
 
 // Registers "<stage>:<name>" entries: E(arly), N(ormal) or T(he thread's end, by default this one).
