@@ -47,16 +47,12 @@ TEST(KernelObjectsOs, WaitAnyThenRefusalsTheLibraryNeverMakesWithTheirErrors) {
   // Every unit is taken exactly once: a lost wake-up hangs, a double hand-over leaves some.
   const int perThread = pmtsys_test::stressIterations(2000);  // system calls on Windows
   std::atomic<int> consumed{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 2; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < perThread; ++i) os_releaseSemaphore(objects[(i + t) % 2], 1, nullptr);
-    });
-    threads.emplace_back([&] {
-      for (int i = 0; i < perThread; ++i) consumed += waitAny(OS_INFINITE) <= OS_WAIT_OBJECT_0 + 1;
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  pmtsys_test::race(4, [&](int t) {  // two posting, two taking
+    for (int i = 0; i < perThread; ++i) {
+      if (t < 2) os_releaseSemaphore(objects[(i + t) % 2], 1, nullptr);
+      if (t >= 2) consumed += waitAny(OS_INFINITE) <= OS_WAIT_OBJECT_0 + 1;
+    }
+  });
   EXPECT_EQ(consumed, 2 * perThread);
   EXPECT_EQ(waitAny(0), OS_WAIT_TIMEOUT);
   uint32_t id = 0, adoptedId = 0;

@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "csys_resource.h"
 
@@ -29,6 +31,21 @@ inline int stressIterations(int iterations) {
 #else
   return iterations;
 #endif
+}
+
+// Runs `body(0)` ... `body(count - 1)` in threads released at once.
+template <class Body>
+void race(int count, Body body) {
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back([&, t] {
+      while (!go.load()) std::this_thread::yield();
+      body(t);
+    });
+  }
+  go = true;
+  for (auto& thread : threads) thread.join();
 }
 
 // The outstanding sum of one action of one object (-99 if the query fails).

@@ -27,6 +27,7 @@
 
 namespace {
 
+using pmtsys_test::race;
 using std::chrono::milliseconds;
 
 // Every object is destructed, constructed or not, and only `leaks` sums stay recorded.
@@ -53,21 +54,6 @@ template <class Object>
 int32_t got(csys_status (*wait)(Object*, int32_t*), Object* object) {
   int32_t acquired = -1;
   return CSYS_FAILED(wait(object, &acquired)) ? -1 : acquired;
-}
-
-// Runs `body(0)` ... `body(count - 1)` in threads released at once.
-template <class Body>
-void race(int count, Body body) {
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < count; ++t) {
-    threads.emplace_back([&, t] {
-      while (!go.load()) std::this_thread::yield();
-      body(t);
-    });
-  }
-  go = true;
-  for (auto& thread : threads) thread.join();
 }
 
 // A call's status and the OS layer's last error after it, which is then cleared.
